@@ -1,0 +1,48 @@
+// Start-up and shut-down of the engine's layers, in their fixed order.
+#include "engine.h"
+
+#include <cstdlib>
+
+#include "base/dates.h"
+#include "base/errors.h"
+#include "base/files.h"
+
+namespace zedra {
+namespace {
+
+bool started = false;
+bool exit_hook_registered = false;
+
+// The foundation: error state and hook tables cleared, date style from the user's
+// language with the year window, and the runtime's default open mode 18.
+void FoundationStartup() {
+  ResetErrorState();
+  DateStartup();
+  Files() = FileState{};
+  Files().FileMode = platform::kModeReadWriteExclusive;
+}
+
+}  // namespace
+
+void EngineStartup() {
+  if (started) EngineShutdown();
+  FoundationStartup();
+  // The locale step replaces the language's date style with the platform's short-date
+  // format. It runs after the table layer and before the expression language.
+  SyncDateStyle();
+  started = true;
+  if (!exit_hook_registered) {
+    // The fatal path ends the program with std::exit; the engine still shuts down in order.
+    std::atexit([] { EngineShutdown(); });
+    exit_hook_registered = true;
+  }
+}
+
+void EngineShutdown() {
+  if (!started) return;
+  started = false;
+}
+
+bool EngineStarted() { return started; }
+
+}  // namespace zedra

@@ -1,0 +1,189 @@
+// The engine's only door to the operating system.
+//
+// Everything the engine needs from the platform goes through this header: files with the
+// Windows open and share modes, byte-range locks, error codes, the temporary directory,
+// free space, the tick count, the user's locale and the ANSI/OEM code pages. The layers
+// above speak in Windows error codes (2 = file not found, 32 = sharing violation,
+// 33 = lock violation, ...) so that their messages stay those of the engine on every
+// platform. Today there is one implementation, for POSIX.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zedra::platform {
+
+// ---------------------------------------------------------------------------------------
+// Error codes
+
+// Windows error codes the engine uses.
+inline constexpr uint32_t kErrFileNotFound = 2;
+inline constexpr uint32_t kErrPathNotFound = 3;
+inline constexpr uint32_t kErrTooManyOpenFiles = 4;
+inline constexpr uint32_t kErrAccessDenied = 5;
+inline constexpr uint32_t kErrInvalidHandle = 6;
+inline constexpr uint32_t kErrNotEnoughMemory = 8;
+inline constexpr uint32_t kErrWriteProtect = 19;
+inline constexpr uint32_t kErrSharingViolation = 32;
+inline constexpr uint32_t kErrLockViolation = 33;
+inline constexpr uint32_t kErrInvalidParameter = 87;
+inline constexpr uint32_t kErrDiskFull = 112;
+
+// errno turned into the Windows error code the engine reports.
+uint32_t ErrnoToWinError(int err);
+
+// The error code of the last failed call of this layer on this thread (0 after success of
+// calls that document clearing it).
+uint32_t LastError();
+
+// ---------------------------------------------------------------------------------------
+// Files
+
+// Open modes as the Windows runtime knows them: the low 3 bits are the access
+// (0 read, 1 write, 2 read and write), bits 4-6 the sharing (0x00 compatibility and 0x10
+// exclusive deny everyone, 0x20 deny write, 0x30 deny read, 0x40 deny none).
+inline constexpr uint32_t kModeReadWrite = 2;           // compatibility sharing
+inline constexpr uint32_t kModeReadExclusive = 16;      // 0x10
+inline constexpr uint32_t kModeReadWriteExclusive = 18; // 0x12
+inline constexpr uint32_t kModeReadShared = 64;         // 0x40
+inline constexpr uint32_t kModeReadWriteShared = 66;    // 0x42
+
+using FileHandle = int;
+inline constexpr FileHandle kInvalidFile = -1;
+
+// Opens an existing file. Sharing is emulated with flock() on the open file: deny-none
+// takes a shared lock, every other sharing mode an exclusive one, both without waiting;
+// a conflict with another opener fails with 32. Returns kInvalidFile and sets *error.
+FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error);
+
+// Creates (or truncates) a file and opens it with the given mode's sharing.
+FileHandle CreateFile(const std::string& path, uint32_t mode, uint32_t* error);
+
+// Closes a handle; returns 0 or the error code.
+uint32_t CloseFile(FileHandle fd);
+
+// Reads up to buffer.size() bytes at offset; *done receives the count (short at end of
+// file). Returns 0 or the error code.
+uint32_t ReadAt(FileHandle fd, uint64_t offset, std::span<uint8_t> buffer, size_t* done);
+
+// Writes the bytes at offset; *done receives the count. Returns 0 or the error code.
+uint32_t WriteAt(FileHandle fd, uint64_t offset, std::span<const uint8_t> bytes, size_t* done);
+
+// Size of the open file in bytes, or 0 with *error set.
+uint64_t FileSize(FileHandle fd, uint32_t* error);
+
+// Cuts or extends the file to size bytes.
+uint32_t TruncateFile(FileHandle fd, uint64_t size);
+
+// Writes the file's buffers through to the disk (FlushFileBuffers).
+uint32_t FlushFile(FileHandle fd);
+
+// Last-write time of the open file as seconds since 1970 (UTC), or 0 with *error set.
+int64_t FileModTime(FileHandle fd, uint32_t* error);
+
+// Byte-range locks owned by the open file (LockFile / UnlockFile); 64-bit offsets.
+// A range held by another opener fails at once with 33.
+uint32_t LockRegion(FileHandle fd, uint64_t offset, uint64_t length);
+uint32_t UnlockRegion(FileHandle fd, uint64_t offset, uint64_t length);
+
+// ---------------------------------------------------------------------------------------
+// Names and directories
+
+inline constexpr char kPathSeparator = '/';
+
+bool FileExists(const std::string& path);
+uint32_t RemoveFile(const std::string& path);
+// Renames, replacing an existing target in one atomic step.
+uint32_t RenameFile(const std::string& from, const std::string& to);
+std::string CurrentDirectory();
+// The absolute form of a path (relative paths resolved against the current directory);
+// "." and ".." components are folded.
+std::string AbsolutePath(const std::string& path);
+
+// Files from Windows arrive with any case. Returns the path as written when it exists,
+// otherwise the one entry of its directory whose name matches the last component
+// case-insensitively, otherwise the path as written.
+std::string ResolveCase(const std::string& path);
+
+struct DirEntry {
+  std::string name;
+  uint64_t size = 0;
+  int64_t mtime = 0;
+  bool is_directory = false;
+};
+// The entries of a directory whose names match the wildcard ("*" and "?", matched
+// case-insensitively as on Windows). Returns 0, or 2/3/5 ... on failure.
+uint32_t ListDirectory(const std::string& directory, const std::string& pattern,
+                       std::vector<DirEntry>* entries);
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+// $TMPDIR or /tmp, ending in the separator.
+std::string TempDirectory();
+// Creates a new empty file named prefix + hex digits + ".tmp" in directory with
+// O_CREAT|O_EXCL. Returns its full name, or empty with *error set.
+std::string CreateUniqueFile(const std::string& directory, const std::string& prefix,
+                             uint32_t* error);
+
+// Bytes available to the caller on the volume holding path (statvfs f_bavail * f_frsize).
+std::optional<uint64_t> FreeBytes(const std::string& path);
+
+// ---------------------------------------------------------------------------------------
+// Time
+
+// Milliseconds since an unspecified start (CLOCK_MONOTONIC), as unsigned 32-bit.
+uint32_t TickCount();
+
+struct CivilTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+CivilTime LocalNow();
+// Seconds since 1970 (UTC) turned into local civil time.
+CivilTime LocalTimeOf(int64_t seconds);
+
+// Sleeps for the given milliseconds.
+void SleepMs(uint32_t ms);
+
+// ---------------------------------------------------------------------------------------
+// Locale
+
+struct LocaleInfo {
+  uint16_t language_id = 0x0409;       // GetUserDefaultLangID
+  std::string short_date_format = "M/d/yyyy";  // Windows pattern
+  char date_separator = '/';
+  char decimal_point = '.';
+  char thousands_separator = ',';
+};
+
+// The user's locale, from LC_ALL, LC_TIME and LANG (language) and nl_langinfo/localeconv
+// (formats), unless a test has put its own in place.
+LocaleInfo CurrentLocale();
+// Tests play any locale with this; std::nullopt returns to the real one.
+void SetLocaleOverride(std::optional<LocaleInfo> locale);
+
+// The language identifier of a locale name such as "de_DE.UTF-8" (en_US 0x0409,
+// other en 0x0809, de 0x0407, fr 0x040C, fr_CA 0x0C0C, es 0x0C0A, it 0x0410, ru 0x0419,
+// anything else 0x0409).
+uint16_t LanguageIdFromLocaleName(const std::string& name);
+// A strftime date format ("%d.%m.%Y") as the Windows pattern ("dd.MM.yyyy").
+std::string WindowsDatePattern(const std::string& strftime_format);
+
+// ---------------------------------------------------------------------------------------
+// Code pages: ANSI is Windows-1252, OEM is code page 850.
+
+uint8_t AnsiToOem(uint8_t c);
+uint8_t OemToAnsi(uint8_t c);
+uint8_t AnsiUpper(uint8_t c);
+uint8_t AnsiLower(uint8_t c);
+
+// Bytes of a code page turned into UTF-8, for showing engine texts on a terminal.
+std::string Cp1252ToUtf8(std::string_view bytes);
+std::string Cp850ToUtf8(std::string_view bytes);
+std::string Cp866ToUtf8(std::string_view bytes);
+// UTF-8 into Windows-1252; characters without a place become '?'.
+std::string Utf8ToCp1252(std::string_view text);
+
+}  // namespace zedra::platform

@@ -1,0 +1,175 @@
+// Argument parsing, the command table and the tool's top level.
+#include "cli.h"
+
+#include <charconv>
+#include <iostream>
+#include <ostream>
+
+#include "base/errors.h"
+#include "engine.h"
+
+namespace zedra::cli {
+namespace {
+
+constexpr const char* kVersion = "zedra 1.0";
+
+const std::vector<Command> kCommands = {
+    {"errors", "errors CODE", "Prints the engine's text of an error code.", {}, CmdErrors},
+    {"date", "date TEXT [--style N] [--century]",
+     "Prints the canonical form, DOW, CDOW and CMONTH of a date written in a date style\n"
+     "(0 MM/DD/YY, 1 YY.MM.DD, 2 DD/MM/YY, 3 DD-MM-YY, 4 French, 5 German, 6 Spanish,\n"
+     "7 French, 8 Russian DD.MM.YY; default 0).",
+     {{"--style"}, {"--century"}},
+     CmdDate},
+};
+
+void PrintHelp(std::ostream& out) {
+  out << kVersion << ": the Zedra xBase engine on the command line\n\n"
+      << "Usage: zedra COMMAND [ARGUMENTS] [OPTIONS]\n"
+      << "       zedra --help | --version\n\n"
+      << "Commands:\n";
+  for (const Command& c : Commands()) {
+    out << "  zedra " << c.usage << "\n";
+    std::string help = c.help;
+    size_t start = 0;
+    while (start <= help.size()) {
+      size_t end = help.find('\n', start);
+      if (end == std::string::npos) end = help.size();
+      out << "      " << help.substr(start, end - start) << "\n";
+      start = end + 1;
+    }
+  }
+  out << "\n\"--\" ends the options, so that an argument beginning with \"-\" can follow it.\n"
+      << "Errors are printed on standard error as \"Error # CODE (text)\" with the engine's\n"
+      << "message; the exit status is then non-zero (2 for a usage error, 1 otherwise; an\n"
+      << "engine code itself is never the exit status, since POSIX keeps only its low 8 bits).\n";
+}
+
+}  // namespace
+
+std::string Args::Value(const std::string& name, const std::string& fallback) const {
+  auto it = values.find(name);
+  return it == values.end() || it->second.empty() ? fallback : it->second.back();
+}
+
+const std::vector<std::string>& Args::All(const std::string& name) const {
+  static const std::vector<std::string> kNone;
+  auto it = values.find(name);
+  return it == values.end() ? kNone : it->second;
+}
+
+bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& spec, Args* args,
+               std::string* error) {
+  bool options_done = false;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& a = argv[i];
+    if (options_done || a.size() < 2 || a[0] != '-' || a[1] != '-') {
+      // A lone "-" or a negative number is an argument, not an option.
+      args->positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options_done = true;
+      continue;
+    }
+    std::string name = a, value;
+    bool inline_value = false;
+    if (size_t eq = a.find('='); eq != std::string::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+      inline_value = true;
+    }
+    if (spec.flags.count(name) && !inline_value) {
+      args->flags.insert(name);
+    } else if (spec.with_value.count(name)) {
+      if (!inline_value) {
+        if (i + 1 >= argv.size()) {
+          *error = "option " + name + " needs a value";
+          return false;
+        }
+        value = argv[++i];
+      }
+      args->values[name].push_back(value);
+    } else {
+      *error = "unknown option " + name;
+      return false;
+    }
+  }
+  return true;
+}
+
+const std::vector<Command>& Commands() { return kCommands; }
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : Commands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+bool ParseInt(const std::string& text, long long* value) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  auto [ptr, ec] = std::from_chars(first, last, *value);
+  return ec == std::errc() && ptr == last && first != last;
+}
+
+int ReportEngineFailure(std::ostream& err) {
+  if (ErrorCode() == 0) return 0;
+  std::string text = GetErrorText();
+  for (char& c : text)
+    if (c == '\r') c = ' ';
+  // GetErrorText joins code and message with CR LF; on a terminal one line break is right.
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == ' ' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  err << out << "\n";
+  Errors().ErrorCode = 0;
+  return 1;
+}
+
+int UsageError(const Command& command, const std::string& message, std::ostream& err) {
+  err << "zedra " << command.name << ": " << message << "\nUsage: zedra " << command.usage
+      << "\n";
+  return 2;
+}
+
+int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+  if (argv.empty() || argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
+    PrintHelp(argv.empty() ? err : out);
+    return argv.empty() ? 2 : 0;
+  }
+  if (argv[0] == "--version") {
+    out << kVersion << "\n";
+    return 0;
+  }
+  const Command* command = FindCommand(argv[0]);
+  if (!command) {
+    err << "zedra: unknown command \"" << argv[0] << "\" (see zedra --help)\n";
+    return 2;
+  }
+  Args args;
+  std::string error;
+  std::vector<std::string> rest(argv.begin() + 1, argv.end());
+  for (const std::string& a : rest)
+    if (a == "--help") {
+      out << "Usage: zedra " << command->usage << "\n" << command->help << "\n";
+      return 0;
+    }
+  if (!ParseArgs(rest, command->options, &args, &error)) return UsageError(*command, error, err);
+
+  EngineStartup();
+  // The tool reports failures itself instead of halting.
+  SetAutoReport(false);
+  int status;
+  try {
+    status = command->run(args, out, err);
+  } catch (const EZedraError& e) {
+    err << e.what() << "\n";
+    status = 1;
+  }
+  EngineShutdown();
+  return status;
+}
+
+}  // namespace zedra::cli

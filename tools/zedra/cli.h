@@ -1,0 +1,65 @@
+// The zedra tool's command table and its small argument parser.
+//
+// Every command is a function taking its parsed arguments and two streams and returning
+// the exit status. Errors go to the error stream as the engine composes them
+// ("Error # 222 (Corrupted index file)" and the message) and give a non-zero status.
+#pragma once
+
+#include <iosfwd>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zedra::cli {
+
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::vector<std::string>> values;  // --name VALUE, repeatable
+  std::set<std::string> flags;                             // --name
+
+  bool Has(const std::string& name) const { return flags.count(name) || values.count(name); }
+  // The last value given for an option, or fallback.
+  std::string Value(const std::string& name, const std::string& fallback = "") const;
+  const std::vector<std::string>& All(const std::string& name) const;
+};
+
+struct OptionSpec {
+  std::set<std::string> with_value;  // options that take a value
+  std::set<std::string> flags;       // options that take none
+};
+
+// Parses argv[first..]. "--" ends the options. An unknown option, or one without its
+// value, is an error: the message goes to *error and the result is false.
+bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& spec, Args* args,
+               std::string* error);
+
+struct Command {
+  const char* name;
+  const char* usage;  // one line: arguments and options
+  const char* help;   // what it does
+  OptionSpec options;
+  int (*run)(const Args& args, std::ostream& out, std::ostream& err);
+};
+
+// Every command of the tool, in the order the help lists them.
+const std::vector<Command>& Commands();
+
+// Runs the tool on its arguments (without the program name); the exit status.
+int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+
+// Prints the engine's last error (code, text and message) and returns 1 when an engine
+// operation failed; returns 0 otherwise. Commands run with AutoReport off.
+int ReportEngineFailure(std::ostream& err);
+// Prints a usage error for a command and returns 2.
+int UsageError(const Command& command, const std::string& message, std::ostream& err);
+const Command* FindCommand(const std::string& name);
+
+// Parses a decimal integer; false when the text is not one.
+bool ParseInt(const std::string& text, long long* value);
+
+// Command functions, one file per group.
+int CmdErrors(const Args& args, std::ostream& out, std::ostream& err);
+int CmdDate(const Args& args, std::ostream& out, std::ostream& err);
+
+}  // namespace zedra::cli
