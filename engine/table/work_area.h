@@ -1,0 +1,194 @@
+// The 35 work areas, the descriptor of an open table (DbfArea) and the record-level
+// operations on it; the engine-wide settings of the table layer.
+//
+// All operations act on the current work area unless they take a DbfArea. Failures are
+// recorded through SetError with the codes and messages of the table layer (212 invalid
+// record number, 213 short read, 215 no table in the area, 220 invalid field number,
+// 224 record moved by the after-move hook, 1100 virtual area, 1200 record not locked).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/files.h"
+#include "table/dbf_format.h"
+#include "table/hooks.h"
+
+namespace zedra {
+
+inline constexpr int kWorkAreas = 35;
+inline constexpr int kOrdinaryAreas = 33;
+inline constexpr size_t kMaxAlias = 64;
+
+// An open memo file, owned by its area while open. The table layer uses the file and the
+// pad-locked flag (LockMemoPad, UnlockMemoPad); the rest belongs to the memo layer.
+struct MemoDescriptor {
+  EngineFile file;
+  std::string file_name;
+  uint8_t kind = 0x8B;
+  uint16_t block_size = 512;
+  bool pad_locked = false;
+  std::shared_ptr<void> pad_state;  // the memo layer's own state (MemoPadState)
+};
+
+enum class LockState : uint8_t { None = 0, File = 1, SingleByte = 2, Records = 3 };
+
+// One open table.
+struct DbfArea {
+  std::string file_name;                 // as opened; used in every message
+  std::array<uint8_t, 32> header{};      // the fixed header part as read
+  bool has_memo = false;
+  bool HideDeleted = false;
+  int16_t header_length = 0;
+  uint16_t record_length = 0;
+  uint8_t field_count = 0;
+  std::vector<FieldDesc> fields;         // field_count entries
+  UpdateState update_state = UpdateState::Closed;
+  std::vector<uint8_t> record;           // record_length bytes: the current record
+  int32_t record_count = 0;
+  int32_t current_record = 0;            // record_count + 1 at end of file
+  bool at_end = false;
+  bool at_start = false;
+  bool oem = false;                      // records stored in the OEM code page
+  std::function<void(uint8_t* data, size_t length)> write_transform;
+  std::function<void(uint8_t* data, size_t length)> read_transform;
+  EngineFile file;
+  bool is_virtual = false;
+  uint8_t virtual_op = 0;                // 1 close, 3 read record, 8 write record
+  int32_t virtual_record = 0;
+  std::vector<uint8_t> typed_image;      // TypedRecordImage of the current record
+  std::function<bool()> FilterCallback;
+  CompiledExpr* FilterExpression = nullptr;
+  std::function<void()> AfterMoveHook;
+  std::string alias;                     // at most 64 characters
+  CompiledExpr* SecondExpression = nullptr;
+  std::unique_ptr<MemoDescriptor> memo;
+  LockState lock_state = LockState::None;
+  int16_t lock_count = 0;
+  std::vector<int32_t> lock_list;        // record locks, the first taken first
+  std::vector<uint8_t> second_image;
+  bool exclusive = false;
+  std::shared_ptr<void> index_part;      // the index layer's state for this area
+
+  // Position of record n (1-based) in the file.
+  uint64_t RecordOffset(int32_t n) const {
+    return uint64_t(uint16_t(header_length)) + uint64_t(n - 1) * record_length;
+  }
+};
+
+// The one-alias read cache of Peek.
+struct PeekCache {
+  std::string alias;
+  std::vector<uint8_t> data;
+  int32_t first = 0;   // first cached record
+  int32_t count = 0;   // records cached
+  bool exists = false;
+};
+
+// The table layer's state and engine-wide settings.
+struct TableState {
+  std::array<std::unique_ptr<DbfArea>, kWorkAreas + 1> areas;  // [1..35]; [0] unused
+  uint8_t current = 1;
+
+  // Locking and sharing.
+  bool LockingOn = true;
+  uint32_t LockBase = 0x40000000;
+  uint32_t FileLockLength = 0x3FFFFFFF;
+  uint8_t RetryCount = 0;
+  uint8_t RetryWait = 0;                    // seconds
+  std::function<bool()> RetryExhausted;     // true starts the attempts again
+  uint8_t SharedOpenMode = 66;              // read-write, deny none
+  bool ExclusiveReopened = false;
+  int16_t MemoOpenMode = -1;                // -1: none
+  // Wait between the attempts of LockMemoPad, in milliseconds.
+  uint32_t MemoPadRetryMs = 50;
+
+  // Format and records.
+  uint8_t ExtraVersion1 = 0;                // 0 = none
+  uint8_t ExtraVersion2 = 0;
+  uint8_t DefaultMemoKind = 0x8B;
+  bool WriteThrough = false;
+  uint32_t PeekCacheSize = 0;               // 0: Peek reads directly
+  PeekCache peek_cache;
+};
+
+TableState& Tables();
+
+// Layer start-up: shared open mode 66, an empty work-area table with area 1 current,
+// every hook table cleared. Shut-down: areas 34 and 35, then all others, closed.
+void TableStartup();
+void TableShutdown();
+
+// The area in slot n (1..35), or nullptr.
+DbfArea* AreaAt(int n);
+// The current area, or nullptr when its slot is empty.
+DbfArea* CurrentArea();
+uint8_t CurrentAreaNumber();
+// Makes slot n current without any check (n in 1..35).
+void SetCurrentArea(uint8_t n);
+
+// Reports 215 "No database in use [op]  WorkArea = n" and answers true when the current
+// slot is empty.
+bool AreaNotInUse(const std::string& operation);
+
+// Header and record I/O of one area.
+void RefreshRecCount(DbfArea& area);
+void WriteDbfHeader(DbfArea& area);
+void FlushDbfHeader(DbfArea& area);
+void TranslateRecord(DbfArea& area, bool for_write);
+void FillTypedImage(DbfArea& area);
+// The size of the typed image for a field table.
+size_t TypedImageSize(const std::vector<FieldDesc>& fields);
+void GetDbfRecord(DbfArea& area, int32_t n);
+void PutDbfRecord(DbfArea& area, int32_t n);
+void CloseDbf(DbfArea& area);
+
+// Current-area operations.
+void Dbf4RawGo(int32_t n);
+void Dbf4Go(int32_t n);
+char FieldType(int n);                 // ' ' when the area is empty or n invalid
+uint8_t FieldCount();
+void ClearRecord();
+bool dEOF();
+int32_t RecCount();
+int32_t RecNo();
+uint16_t RecSize();
+std::string AreaAlias();
+bool RecordVisible();
+std::string Peek(int k, int32_t n);
+void Poke(std::string_view text, int k, int32_t n);
+void CloseArea();
+void CloseAllAreas();
+
+// ---------------------------------------------------------------------------------------
+// Locking and sharing. Lock ranges on the table file:
+//   table lock byte  lock base                                1
+//   file lock        lock base + 1                            file lock length
+//   single-byte lock lock base + 1                            1
+//   record n         lock base + header length + (n-1) * rl   record length
+// The memo pad lock is byte 10 of the memo file (not shifted by the lock base).
+
+// 0, or the platform's code; always 0 with locking off.
+uint32_t LockRange(bool unlock, const EngineFile& file, uint64_t offset, uint64_t length);
+// Waits while the pump processes window messages.
+void WaitSeconds(uint32_t seconds);
+bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length);
+bool LockDbfFile();
+void UnlockDbfFile();
+uint32_t UnlockRecRange(int32_t n);
+bool IsLocked(int32_t n);
+// x > 0: that record; -1 the last lock taken; -2 the first; -3 all.
+bool UnlockRec(int32_t x);
+void Unlock();
+uint32_t ReopenDbf(bool exclusive);
+bool LockMemoPad();
+bool UnlockMemoPad();
+// The mode for opening the current area's memo file.
+uint32_t MemoOpenModeFor(const DbfArea& area);
+
+}  // namespace zedra
