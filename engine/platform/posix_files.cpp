@@ -1,0 +1,358 @@
+// POSIX files for the engine: Windows open and share modes, byte-range locks, names,
+// directories and unique files.
+//
+// Sharing is emulated with flock() on the open file description: deny-none opens take a
+// shared flock, every other sharing mode an exclusive one, both non-blocking, so two
+// exclusive opens (or one exclusive and one shared) collide with error 32 as on Windows.
+// Byte-range locks use open-file-description locks (F_OFD_SETLK) so that they belong to
+// the open file, like LockFile, and closing another descriptor of the same file keeps them.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "platform/platform.h"
+
+namespace zedra::platform {
+namespace {
+
+thread_local uint32_t last_error = 0;
+
+uint32_t Fail(int err) {
+  last_error = ErrnoToWinError(err);
+  return last_error;
+}
+
+int AccessFlags(uint32_t mode) {
+  switch (mode & 0x7) {
+    case 0: return O_RDONLY;
+    case 1: return O_WRONLY;
+    default: return O_RDWR;
+  }
+}
+
+// Takes the flock that stands for the mode's sharing; 0 or the error code.
+uint32_t TakeShareLock(int fd, uint32_t mode) {
+  const bool deny_none = (mode & 0x70) == 0x40;
+  if (flock(fd, (deny_none ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) return 0;
+  if (errno == EWOULDBLOCK) return kErrSharingViolation;
+  return ErrnoToWinError(errno);
+}
+
+FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t* error) {
+  int fd = ::open(path.c_str(), AccessFlags(mode) | O_CLOEXEC | extra, 0666);
+  if (fd < 0) {
+    *error = Fail(errno);
+    return kInvalidFile;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    *error = last_error = kErrAccessDenied;
+    return kInvalidFile;
+  }
+  if (uint32_t e = TakeShareLock(fd, mode)) {
+    ::close(fd);
+    *error = last_error = e;
+    return kInvalidFile;
+  }
+  // Truncation waits until the share lock is ours: truncating a file another program has
+  // open exclusively would destroy its data.
+  if ((extra & O_CREAT) && ftruncate(fd, 0) != 0) {
+    *error = Fail(errno);
+    ::close(fd);
+    return kInvalidFile;
+  }
+  *error = 0;
+  return fd;
+}
+
+uint32_t RangeLock(FileHandle fd, uint64_t offset, uint64_t length, short type) {
+  if (length == 0) return 0;
+  struct flock fl = {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  // Offsets beyond the signed range cannot be locked on POSIX; the engine's lock base
+  // sits far below that.
+  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX))
+    return last_error = kErrInvalidParameter;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return 0;
+  if (errno == EAGAIN || errno == EACCES) return last_error = kErrLockViolation;
+  return Fail(errno);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+uint32_t ErrnoToWinError(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return kErrFileNotFound;
+    case ENOTDIR: return kErrPathNotFound;
+    case EMFILE:
+    case ENFILE: return kErrTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return kErrAccessDenied;
+    case EBADF: return kErrInvalidHandle;
+    case ENOMEM: return kErrNotEnoughMemory;
+    case EROFS: return kErrWriteProtect;
+    case EWOULDBLOCK: return kErrLockViolation;
+    case ENOSPC:
+    case EDQUOT: return kErrDiskFull;
+    case EINVAL: return kErrInvalidParameter;
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EEXIST: return 80;         // ERROR_FILE_EXISTS
+    default: return 31;             // ERROR_GEN_FAILURE
+  }
+}
+
+uint32_t LastError() { return last_error; }
+
+FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error) {
+  return OpenWith(path, mode, 0, error);
+}
+
+FileHandle CreateFile(const std::string& path, uint32_t mode, uint32_t* error) {
+  // A created file must be writable whatever the access bits say.
+  uint32_t create_mode = (mode & ~0x7u) | 2u;
+  return OpenWith(path, create_mode, O_CREAT, error);
+}
+
+uint32_t CloseFile(FileHandle fd) {
+  if (fd < 0) return last_error = kErrInvalidHandle;
+  return ::close(fd) == 0 ? 0 : Fail(errno);
+}
+
+uint32_t ReadAt(FileHandle fd, uint64_t offset, std::span<uint8_t> buffer, size_t* done) {
+  size_t total = 0;
+  while (total < buffer.size()) {
+    ssize_t n = ::pread(fd, buffer.data() + total, buffer.size() - total,
+                        static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done) *done = total;
+      return Fail(errno);
+    }
+    if (n == 0) break;
+    total += static_cast<size_t>(n);
+  }
+  if (done) *done = total;
+  return 0;
+}
+
+uint32_t WriteAt(FileHandle fd, uint64_t offset, std::span<const uint8_t> bytes, size_t* done) {
+  size_t total = 0;
+  while (total < bytes.size()) {
+    ssize_t n = ::pwrite(fd, bytes.data() + total, bytes.size() - total,
+                         static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done) *done = total;
+      return Fail(errno);
+    }
+    if (n == 0) break;
+    total += static_cast<size_t>(n);
+  }
+  if (done) *done = total;
+  return total == bytes.size() ? 0 : (last_error = kErrDiskFull);
+}
+
+uint64_t FileSize(FileHandle fd, uint32_t* error) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    if (error) *error = Fail(errno);
+    return 0;
+  }
+  if (error) *error = 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+uint32_t TruncateFile(FileHandle fd, uint64_t size) {
+  return ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : Fail(errno);
+}
+
+uint32_t FlushFile(FileHandle fd) { return fsync(fd) == 0 ? 0 : Fail(errno); }
+
+int64_t FileModTime(FileHandle fd, uint32_t* error) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    if (error) *error = Fail(errno);
+    return 0;
+  }
+  if (error) *error = 0;
+  return static_cast<int64_t>(st.st_mtime);
+}
+
+uint32_t LockRegion(FileHandle fd, uint64_t offset, uint64_t length) {
+  return RangeLock(fd, offset, length, F_WRLCK);
+}
+
+uint32_t UnlockRegion(FileHandle fd, uint64_t offset, uint64_t length) {
+  return RangeLock(fd, offset, length, F_UNLCK);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+uint32_t RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : Fail(errno);
+}
+
+uint32_t RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Fail(errno);
+}
+
+std::string CurrentDirectory() {
+  std::string buffer(4096, '\0');
+  if (!::getcwd(buffer.data(), buffer.size())) return ".";
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  return buffer;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::string full = (!path.empty() && path[0] == '/') ? path : CurrentDirectory() + "/" + path;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= full.size()) {
+    size_t end = full.find('/', start);
+    if (end == std::string::npos) end = full.size();
+    std::string part = full.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string result;
+  for (const std::string& p : parts) result += "/" + p;
+  if (result.empty()) result = "/";
+  if (full.size() > 1 && full.back() == '/' && result != "/") result += "/";
+  return result;
+}
+
+std::string ResolveCase(const std::string& path) {
+  if (path.empty() || FileExists(path)) return path;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return path;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return path;
+  std::string wanted = Lower(name), found;
+  while (dirent* e = ::readdir(d)) {
+    if (Lower(e->d_name) == wanted) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  if (found.empty()) return path;
+  return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
+}
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+  // Iterative match with one backtrack point for the last "*".
+  size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      mark = n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  // "*.*" matches names without a dot too, as on Windows.
+  if (p + 1 == pattern.size() && pattern[p] == '.') ++p;
+  if (p + 2 == pattern.size() && pattern[p] == '.' && pattern[p + 1] == '*') p += 2;
+  return p == pattern.size();
+}
+
+uint32_t ListDirectory(const std::string& directory, const std::string& pattern,
+                       std::vector<DirEntry>* entries) {
+  entries->clear();
+  std::string dir = directory.empty() ? "." : directory;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return Fail(errno == ENOENT ? ENOTDIR : errno);
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == ".." || !WildcardMatch(pattern, name)) continue;
+    std::string full = dir + (dir.back() == '/' ? "" : "/") + name;
+    struct stat st;
+    if (::stat(full.c_str(), &st) != 0) continue;
+    entries->push_back({name, static_cast<uint64_t>(st.st_size),
+                        static_cast<int64_t>(st.st_mtime), S_ISDIR(st.st_mode)});
+  }
+  ::closedir(d);
+  return 0;
+}
+
+std::string TempDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string result = dir && *dir ? dir : "/tmp";
+  if (result.back() != '/') result += '/';
+  return result;
+}
+
+std::string CreateUniqueFile(const std::string& directory, const std::string& prefix,
+                             uint32_t* error) {
+  static std::mt19937 random{std::random_device{}()};
+  std::string dir = directory;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(random() & 0xFFFF));
+    std::string name = dir + prefix + digits + ".tmp";
+    int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      *error = 0;
+      return name;
+    }
+    if (errno != EEXIST) {
+      *error = Fail(errno);
+      return "";
+    }
+  }
+  *error = last_error = 80;  // ERROR_FILE_EXISTS: every name of the range was taken
+  return "";
+}
+
+std::optional<uint64_t> FreeBytes(const std::string& path) {
+  struct statvfs vfs;
+  if (::statvfs(path.empty() ? "." : path.c_str(), &vfs) != 0) {
+    Fail(errno);
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+}
+
+}  // namespace zedra::platform
