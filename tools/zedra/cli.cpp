@@ -151,11 +151,13 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
   Args args;
   std::string error;
   std::vector<std::string> rest(argv.begin() + 1, argv.end());
-  for (const std::string& a : rest)
+  for (const std::string& a : rest) {
+    if (a == "--") break;
     if (a == "--help") {
       out << "Usage: zedra " << command->usage << "\n" << command->help << "\n";
       return 0;
     }
+  }
   if (!ParseArgs(rest, command->options, &args, &error)) return UsageError(*command, error, err);
 
   EngineStartup();
