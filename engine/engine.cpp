@@ -6,6 +6,7 @@
 #include "base/dates.h"
 #include "base/errors.h"
 #include "base/files.h"
+#include "table/work_area.h"
 
 namespace zedra {
 namespace {
@@ -27,6 +28,8 @@ void FoundationStartup() {
 void EngineStartup() {
   if (started) EngineShutdown();
   FoundationStartup();
+  // The table layer: shared open mode 66, empty work areas, cleared hook tables.
+  TableStartup();
   // The locale step replaces the language's date style with the platform's short-date
   // format. It runs after the table layer and before the expression language.
   SyncDateStyle();
@@ -41,6 +44,8 @@ void EngineStartup() {
 void EngineShutdown() {
   if (!started) return;
   started = false;
+  // Areas 34 and 35 first, then all others.
+  TableShutdown();
 }
 
 bool EngineStarted() { return started; }

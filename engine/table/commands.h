@@ -54,6 +54,8 @@ void GoBottom();
 void Skip(int32_t n = 1);
 bool Bof();
 bool Eof();  // dEOF
+// Moves to record n by number (Dbf4Go) and lets the index orders follow.
+bool Goto(int32_t n);
 
 // Field access on the record buffer. Field numbers run from 1; a name is matched
 // without regard to case. Reading answers the neutral value for an invalid field.

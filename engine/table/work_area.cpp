@@ -1,0 +1,609 @@
+// The work-area table and the record-level operations: header writes, record reads and
+// writes with their code-page translation, the typed record image, navigation by record
+// number, Peek and Poke, closing areas.
+#include "table/work_area.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+#include "base/dates.h"
+#include "base/errors.h"
+#include "platform/platform.h"
+
+namespace zedra {
+namespace {
+
+TableState table_state;
+
+// Peek's cache never grows beyond this, whatever size is configured.
+constexpr uint32_t kMaxPeekCache = 65520;
+
+std::string Num(long long n) { return std::to_string(n); }
+
+// Value of a whole trimmed text as the runtime's Val would give it: 0 unless the text is
+// a well-formed number.
+template <typename T>
+T ParseWhole(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  T value{};
+  if (text.empty()) return T{};
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || ptr != text.data() + text.size()) return T{};
+  return value;
+}
+
+// The date of a DBF date field in the current date style: 8 characters, or 10 with the
+// century on; the empty date of the style for a blank or malformed field.
+std::string StyledDate(std::string_view dtos) {
+  bool digits = dtos.size() == 8 &&
+                std::all_of(dtos.begin(), dtos.end(), [](char c) { return c >= '0' && c <= '9'; });
+  std::string canonical;
+  if (digits) {
+    std::string year(dtos.substr(0, 4));
+    if (!Dates().CenturyOn) year = year.substr(2);
+    canonical = std::string(dtos.substr(4, 2)) + "/" + std::string(dtos.substr(6, 2)) + "/" + year;
+  } else {
+    canonical = "  /  /  ";
+  }
+  return DateFromCanonical(canonical);
+}
+
+}  // namespace
+
+TableState& Tables() { return table_state; }
+
+DbfArea* AreaAt(int n) {
+  if (n < 1 || n > kWorkAreas) return nullptr;
+  return table_state.areas[n].get();
+}
+
+DbfArea* CurrentArea() { return AreaAt(table_state.current); }
+uint8_t CurrentAreaNumber() { return table_state.current; }
+void SetCurrentArea(uint8_t n) {
+  if (n >= 1 && n <= kWorkAreas) table_state.current = n;
+}
+
+bool AreaNotInUse(const std::string& operation) {
+  if (CurrentArea()) return false;
+  SetError(215, "No database in use [" + operation + "]  WorkArea = " + Num(table_state.current));
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Header
+
+void RefreshRecCount(DbfArea& area) {
+  if (area.exclusive || area.is_virtual || !area.file.IsOpen()) return;
+  uint32_t error = 0;
+  uint64_t size = area.file.Size(&error);
+  if (error != 0 || area.record_length == 0) return;
+  uint64_t header = uint16_t(area.header_length);
+  uint64_t count = size > header ? (size - header) / area.record_length : 0;
+  area.record_count = int32_t(std::min<uint64_t>(count, std::numeric_limits<int32_t>::max()));
+}
+
+void WriteDbfHeader(DbfArea& area) {
+  TodayDate today = TodayParts();
+  uint8_t year = uint8_t(uint8_t(today.year & 0xFF) - 108);  // year - 1900, modulo 256
+  uint8_t* h = area.header.data();
+  uint32_t error = 0;
+  size_t length = kDbfFixedHeaderSize;
+  if (IsDbase2Kind(h[kHdrVersion])) {
+    PutLE16(h + kHdr2RecCount, uint16_t(area.record_count));
+    h[kHdr2Month] = uint8_t(today.month);
+    h[kHdr2Day] = uint8_t(today.day);
+    h[kHdr2Year] = year;
+    length = kHdr2UpdateSize;
+  } else {
+    // What other programs keep in the multi-user area survives our write.
+    error = area.file.ReadAt(kHdrMultiUser, std::span<uint8_t>(h + kHdrMultiUser, kHdrMultiUserSize));
+    if (error == kErrHandleEof) error = 100;
+    h[kHdrYear] = year;
+    h[kHdrMonth] = uint8_t(today.month);
+    h[kHdrDay] = uint8_t(today.day);
+    PutLE32(h + kHdrRecCount, uint32_t(area.record_count));
+  }
+  if (error == 0) error = area.file.WriteAt(0, std::span<const uint8_t>(h, length));
+  if (error != 0) {
+    Errors().ErrorCode = uint16_t(error);
+    if (Errors().AutoReport) SetError(uint16_t(error), "File:  " + area.file_name + " [WriteDbfHeader]");
+  }
+}
+
+namespace {
+uint32_t WriteEofMarker(DbfArea& area) {
+  const uint8_t marker = kDbfEofMarker;
+  return area.file.WriteAt(area.RecordOffset(area.record_count + 1),
+                           std::span<const uint8_t>(&marker, 1));
+}
+}  // namespace
+
+void FlushDbfHeader(DbfArea& area) {
+  Errors().ErrorCode = 0;
+  if (area.update_state != UpdateState::Changed && area.update_state != UpdateState::Appended)
+    return;
+  WriteDbfHeader(area);
+  if (ErrorCode() == 0 && area.update_state == UpdateState::Appended) {
+    if (uint32_t e = WriteEofMarker(area); e != 0) {
+      Errors().ErrorCode = uint16_t(e);
+      if (Errors().AutoReport) SetError(uint16_t(e), "File:  " + area.file_name + " [FlushDbfHeader]");
+    }
+  }
+  area.update_state = UpdateState::Clean;
+  if (ErrorCode() == 0) FlushFile(area.file);
+}
+
+// ---------------------------------------------------------------------------------------
+// Records
+
+void TranslateRecord(DbfArea& area, bool for_write) {
+  if (area.record.size() < 2) return;
+  uint8_t* data = area.record.data() + 1;  // the deletion flag is never translated
+  size_t length = area.record.size() - 1;
+  if (for_write) {
+    if (area.oem)
+      for (size_t i = 0; i < length; ++i) data[i] = platform::AnsiToOem(data[i]);
+    if (area.write_transform) area.write_transform(data, length);
+  } else {
+    if (area.read_transform) area.read_transform(data, length);
+    if (area.oem)
+      for (size_t i = 0; i < length; ++i) data[i] = platform::OemToAnsi(data[i]);
+  }
+}
+
+size_t TypedImageSize(const std::vector<FieldDesc>& fields) {
+  size_t size = 1;
+  for (const FieldDesc& f : fields) {
+    switch (f.type) {
+      case 'C': size += 1 + f.length; break;
+      case 'D': size += f.length + 3; break;
+      case 'N':
+      case 'F': size += f.decimals > 0 ? 8 : 4; break;
+      case 'L': size += 1; break;
+      case 'M': size += 4; break;
+      default: break;
+    }
+  }
+  return size;
+}
+
+void FillTypedImage(DbfArea& area) {
+  if (area.is_virtual) return;
+  size_t need = TypedImageSize(area.fields);
+  if (area.typed_image.size() != need) area.typed_image.assign(need, 0);
+  uint8_t* out = area.typed_image.data();
+  const uint8_t* rec = area.record.data();
+  size_t pos = 0;
+  out[pos++] = rec[0] == kRecordDeleted ? 1 : 0;
+  for (const FieldDesc& f : area.fields) {
+    std::string_view text(reinterpret_cast<const char*>(rec) + f.offset, f.length);
+    switch (f.type) {
+      case 'C':
+        out[pos] = f.length;
+        std::memcpy(out + pos + 1, text.data(), f.length);
+        pos += 1 + f.length;
+        break;
+      case 'D': {
+        std::string date = StyledDate(text);
+        size_t room = size_t(f.length) + 2;
+        if (date.size() > room) date.resize(room);
+        std::memset(out + pos, 0, f.length + 3);
+        out[pos] = uint8_t(date.size());
+        std::memcpy(out + pos + 1, date.data(), date.size());
+        pos += f.length + 3;
+        break;
+      }
+      case 'N':
+      case 'F':
+        if (f.decimals > 0) {
+          double v = ParseWhole<double>(text);
+          std::memcpy(out + pos, &v, 8);
+          pos += 8;
+        } else {
+          int32_t v = ParseWhole<int32_t>(text);
+          std::memcpy(out + pos, &v, 4);
+          pos += 4;
+        }
+        break;
+      case 'L': {
+        char c = text.empty() ? ' ' : text[0];
+        out[pos++] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
+        break;
+      }
+      case 'M': {
+        int32_t v = ParseWhole<int32_t>(text);
+        std::memcpy(out + pos, &v, 4);
+        pos += 4;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void GetDbfRecord(DbfArea& area, int32_t n) {
+  if (n > area.record_count || n <= 0) {
+    std::string number = Num(n).substr(0, 6);
+    std::string head = ("Invalid record number = " + number + " (").substr(0, 32);
+    SetError(212, head + area.file_name + ")  [GetDbfRecord]");
+    return;
+  }
+  area.at_end = false;
+  area.at_start = false;
+  if (area.is_virtual) {
+    area.virtual_op = 3;
+    area.virtual_record = n;
+    if (VirtualHandler()) VirtualHandler()(area);
+    return;
+  }
+  // Read into a scratch buffer so that a failed read leaves the record buffer alone.
+  std::vector<uint8_t> scratch(area.record_length);
+  uint32_t error = area.file.ReadAt(area.RecordOffset(n), scratch);
+  if (error == kErrHandleEof) error = 213;
+  if (error != 0) {
+    SetError(uint16_t(error), "File:  " + area.file_name + "  [GetDbfRecord]");
+    return;
+  }
+  area.record.swap(scratch);
+  area.current_record = n;
+  TranslateRecord(area, false);
+}
+
+void PutDbfRecord(DbfArea& area, int32_t n) {
+  if (n <= 0) {
+    // A record number below 1 would address the header.
+    SetError(212, "Invalid record number = " + Num(n) + " (" + area.file_name +
+                      ")  [Replace/Append/PutDbfRecord]");
+    return;
+  }
+  const bool appending = n > area.record_count;
+  const int32_t m = appending ? area.record_count + 1 : n;
+  if (area.is_virtual) {
+    area.virtual_op = 8;
+    area.virtual_record = m;
+    if (VirtualHandler()) VirtualHandler()(area);
+    return;
+  }
+  const int32_t old_count = area.record_count, old_current = area.current_record;
+  if (appending) {
+    area.record_count = m;
+    area.current_record = m;
+  }
+  // The buffer keeps its readable form: the stored form is made in a copy.
+  std::vector<uint8_t> readable = area.record;
+  TranslateRecord(area, true);
+  std::vector<uint8_t> stored;
+  stored.swap(area.record);
+  area.record.swap(readable);
+  uint32_t error = area.file.WriteAt(area.RecordOffset(m), stored);
+  if (error != 0) {
+    // The record is not in the file: do not count it.
+    if (appending) {
+      area.record_count = old_count;
+      area.current_record = old_current;
+    }
+    SetError(uint16_t(error), "File:  " + area.file_name + " [Replace/Append/PutDbfRecord]");
+    return;
+  }
+  // Keep Peek's cache in step with the file.
+  PeekCache& cache = table_state.peek_cache;
+  if (cache.exists && cache.alias == area.alias && m >= cache.first && m < cache.first + cache.count)
+    std::memcpy(cache.data.data() + size_t(m - cache.first) * area.record_length, stored.data(),
+                area.record_length);
+  if (appending) {
+    area.update_state = UpdateState::Appended;
+    if (table_state.WriteThrough) {
+      FlushDbfHeader(area);
+      if (ErrorCode() != 0 && !Errors().AutoReport)
+        SetError(ErrorCode(), "File:  " + area.file_name + " [Replace/Append/PutDbfRecord]");
+    }
+  } else {
+    if (area.update_state != UpdateState::Appended) area.update_state = UpdateState::Changed;
+    if (table_state.WriteThrough) {
+      Errors().ErrorCode = 0;
+      FlushFile(area.file);
+    }
+  }
+}
+
+void CloseDbf(DbfArea& area) {
+  Errors().ErrorCode = 0;
+  if (area.is_virtual) {
+    area.virtual_op = 1;
+    if (VirtualHandler()) VirtualHandler()(area);
+    return;
+  }
+  const std::string name = area.file_name;
+  uint32_t error = 0;
+  if (area.file.IsOpen() &&
+      (area.update_state == UpdateState::Changed || area.update_state == UpdateState::Appended)) {
+    {
+      AutoReportScope quiet(false);
+      WriteDbfHeader(area);
+      error = ErrorCode();
+    }
+    if (error == 0 && area.update_state == UpdateState::Appended) error = WriteEofMarker(area);
+  }
+  uint32_t close_error = area.file.Close();
+  if (error == 0) error = close_error;
+  area.update_state = UpdateState::Closed;
+  area.record.clear();
+  area.record.shrink_to_fit();
+  area.fields.clear();
+  area.field_count = 0;
+  if (error != 0) SetError(uint16_t(error), "File:  " + name + " [CloseDbf(" + name + ")]");
+}
+
+// ---------------------------------------------------------------------------------------
+// Current-area operations
+
+void Dbf4RawGo(int32_t n) {
+  Errors().ErrorCode = 0;
+  if (AreaNotInUse("Dbf4RawGo")) return;
+  DbfArea& area = *CurrentArea();
+  if (n > area.record_count) {
+    area.current_record = area.record_count + 1;
+    area.at_end = true;
+    ClearRecord();
+    return;
+  }
+  if (n <= 0) {
+    SetError(212, "Invalid record number = " + Num(n) + " (" + area.file_name + ") [Dbf4RawGo]");
+    return;
+  }
+  GetDbfRecord(area, n);
+  if (ErrorCode() == 0) FillTypedImage(area);
+}
+
+void Dbf4Go(int32_t n) {
+  Dbf4RawGo(n);
+  DbfArea* area = CurrentArea();
+  if (!area || !area->AfterMoveHook) return;
+  const uint8_t number = CurrentAreaNumber();
+  // Taken out so that a move made by the hook itself does not call it again.
+  std::function<void()> hook = std::move(area->AfterMoveHook);
+  area->AfterMoveHook = nullptr;
+  const int32_t record = area->current_record;
+  bool* found = IndexHookTable().FoundFlag;
+  const bool saved_found = found ? *found : false;
+  hook();
+  SetCurrentArea(number);
+  if (found) *found = saved_found;
+  area = CurrentArea();
+  if (!area) return;  // the hook closed this area
+  area->AfterMoveHook = std::move(hook);
+  if (ErrorCode() == 0 && area->current_record != record) SetError(224, area->file_name);
+}
+
+char FieldType(int n) {
+  if (AreaNotInUse("FieldType()")) return ' ';
+  DbfArea& area = *CurrentArea();
+  if (n < 1 || n > area.field_count) {
+    SetError(220, "Invalid field number. [FieldType(" + Num(n) + ")]");
+    return ' ';
+  }
+  return area.fields[n - 1].type;
+}
+
+uint8_t FieldCount() {
+  if (AreaNotInUse("FieldCount()")) return 0;
+  return CurrentArea()->field_count;
+}
+
+void ClearRecord() {
+  if (AreaNotInUse("ClearRecord")) return;
+  DbfArea& area = *CurrentArea();
+  if (!area.is_virtual || !area.fields.empty()) {
+    std::fill(area.record.begin(), area.record.end(), kRecordActive);
+    FillTypedImage(area);
+  } else {
+    std::fill(area.record.begin(), area.record.end(), 0);
+  }
+}
+
+namespace {
+bool IndexActive() {
+  const IndexHooks& ix = IndexHookTable();
+  return ix.IndexOpen && ix.IndexOpen();
+}
+}  // namespace
+
+bool dEOF() {
+  if (AreaNotInUse("dEOF")) return true;
+  DbfArea& area = *CurrentArea();
+  RefreshRecCount(area);
+  if (area.record_count < area.current_record) area.at_end = true;
+  if (IndexActive() && IndexHookTable().Eof) return IndexHookTable().Eof();
+  return area.at_end;
+}
+
+int32_t RecCount() {
+  if (AreaNotInUse("RecCount")) return 0;
+  RefreshRecCount(*CurrentArea());
+  return CurrentArea()->record_count;
+}
+
+int32_t RecNo() {
+  if (AreaNotInUse("RecNo")) return 0;
+  return CurrentArea()->current_record;
+}
+
+uint16_t RecSize() {
+  if (AreaNotInUse("RecSize")) return 0;
+  return CurrentArea()->record_length;
+}
+
+std::string AreaAlias() {
+  DbfArea* area = CurrentArea();
+  return area ? area->alias : std::string();
+}
+
+bool RecordVisible() {
+  DbfArea* area = CurrentArea();
+  if (!area) return false;
+  if (area->HideDeleted && !area->record.empty()) {
+    bool deleted = area->is_virtual ? area->record[0] != 0 : area->record[0] == kRecordDeleted;
+    if (deleted) return false;
+  }
+  const uint8_t number = CurrentAreaNumber();
+  bool visible = true;
+  if (area->FilterCallback) {
+    visible = area->FilterCallback();
+  } else if (area->FilterExpression && ExprHookTable().Evaluate) {
+    const void* result = ExprHookTable().Evaluate(area->FilterExpression);
+    if (result) {
+      int32_t logical;
+      std::memcpy(&logical, result, sizeof logical);
+      visible = logical != 0;
+    }
+  }
+  SetCurrentArea(number);
+  return visible;
+}
+
+// ---------------------------------------------------------------------------------------
+// Peek and Poke
+
+std::string Peek(int k, int32_t n) {
+  if (AreaNotInUse("Peek")) return {};
+  DbfArea& area = *CurrentArea();
+  if (area.is_virtual) {
+    SetError(1100, "Operation cannot be used on virtual files. [Peek]");
+    return {};
+  }
+  PeekCache& cache = table_state.peek_cache;
+  if (cache.exists && cache.alias != area.alias) cache = PeekCache{};
+  if (k < 0 || k > area.field_count || n <= 0 || n > area.record_count) return {};
+  const size_t field_offset = k == 0 ? 0 : area.fields[k - 1].offset;
+  const size_t field_length = k == 0 ? 1 : area.fields[k - 1].length;
+  auto fail = [&](uint32_t error) {
+    SetError(uint16_t(error == 0 || error == kErrHandleEof ? 100 : error),
+             "DBF: " + area.file_name + " [Peek(" + Num(k) + "," + Num(n) + ")]");
+    return std::string();
+  };
+  auto direct = [&]() {
+    std::string out(field_length, ' ');
+    uint32_t error = area.file.ReadAt(
+        area.RecordOffset(n) + field_offset,
+        std::span<uint8_t>(reinterpret_cast<uint8_t*>(out.data()), out.size()));
+    return error == 0 ? out : fail(error);
+  };
+  if (table_state.PeekCacheSize == 0) return direct();
+  auto from_cache = [&]() {
+    const uint8_t* p = cache.data.data() + size_t(n - cache.first) * area.record_length + field_offset;
+    return std::string(reinterpret_cast<const char*>(p), field_length);
+  };
+  if (cache.exists && n >= cache.first && n < cache.first + cache.count) return from_cache();
+  if (!cache.exists) {
+    uint32_t size = std::min<uint32_t>(table_state.PeekCacheSize, kMaxPeekCache);
+    size = std::min<uint32_t>(size, uint32_t(LargestFreeBlock() / 2));
+    int32_t count = int32_t(std::min<int64_t>(size / area.record_length, area.record_count));
+    if (count < 1) return direct();  // a cache smaller than one record holds nothing
+    cache.data.assign(size_t(count) * area.record_length, 0);
+    cache.exists = true;
+    cache.alias = area.alias;
+  }
+  size_t done = 0;
+  uint32_t error = area.file.ReadAt(area.RecordOffset(n), cache.data, &done);
+  if (error == kErrHandleEof) error = 0;
+  const int32_t whole = int32_t(done / area.record_length);
+  if (error != 0 || whole == 0) {
+    cache = PeekCache{};
+    return fail(error);
+  }
+  cache.first = n;
+  cache.count = whole;  // only what was read; a short read near the end caches less
+  return from_cache();
+}
+
+void Poke(std::string_view text, int k, int32_t n) {
+  if (AreaNotInUse("Poke")) return;
+  DbfArea& area = *CurrentArea();
+  std::string tail =
+      ("[Poke(" + std::string(text) + "," + Num(k) + "," + Num(n) + ")]").substr(0, 100);
+  if (area.is_virtual) {
+    SetError(1100, "Operation cannot be used on virtual files. " + tail);
+    return;
+  }
+  const TableState& t = table_state;
+  bool allowed = !t.LockingOn || area.exclusive || area.lock_state == LockState::File ||
+                 (area.lock_state != LockState::SingleByte &&
+                  std::find(area.lock_list.begin(), area.lock_list.end(), n) != area.lock_list.end());
+  if (!allowed) {
+    SetError(1200, "Record not locked " + tail);
+    return;
+  }
+  if (n <= 0 || k < 0 || k > area.field_count || n > area.record_count) return;
+  const size_t field_offset = k == 0 ? 0 : area.fields[k - 1].offset;
+  const size_t field_length = k == 0 ? 1 : area.fields[k - 1].length;
+  const size_t count = std::min(text.size(), field_length);
+  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), count);
+  if (uint32_t error = area.file.WriteAt(area.RecordOffset(n) + field_offset, bytes); error != 0) {
+    SetError(101, tail);
+    return;
+  }
+  PeekCache& cache = table_state.peek_cache;
+  if (cache.exists && cache.alias == area.alias && n >= cache.first && n < cache.first + cache.count)
+    std::memcpy(cache.data.data() + size_t(n - cache.first) * area.record_length + field_offset,
+                bytes.data(), count);
+}
+
+// ---------------------------------------------------------------------------------------
+// Closing
+
+void CloseArea() {
+  DbfArea* area = CurrentArea();
+  if (!area) return;
+  const uint8_t number = CurrentAreaNumber();
+  if (IndexActive() && IndexHookTable().CloseIndexes) IndexHookTable().CloseIndexes();
+  RefreshRecCount(*area);
+  Unlock();
+  area->second_image.clear();
+  if (area->has_memo && MemoHookTable().CloseMemofile) MemoHookTable().CloseMemofile();
+  area->memo.reset();
+  if (table_state.peek_cache.exists && table_state.peek_cache.alias == area->alias)
+    table_state.peek_cache = PeekCache{};
+  if (ExprHookTable().ReleaseExpr) {
+    if (area->FilterExpression) ExprHookTable().ReleaseExpr(area->FilterExpression);
+    if (area->SecondExpression) ExprHookTable().ReleaseExpr(area->SecondExpression);
+  }
+  area->FilterExpression = nullptr;
+  area->SecondExpression = nullptr;
+  CloseDbf(*area);
+  area->typed_image.clear();
+  table_state.areas[number].reset();
+}
+
+void CloseAllAreas() {
+  for (int n = 1; n <= kOrdinaryAreas; ++n) {
+    SetCurrentArea(uint8_t(n));
+    CloseArea();
+  }
+  SetCurrentArea(1);
+}
+
+void TableStartup() {
+  // Areas left open by an earlier run are dropped without writing (their files close).
+  table_state = TableState{};
+  MemoHookTable() = MemoHooks{};
+  IndexHookTable() = IndexHooks{};
+  ExprHookTable() = ExprHooks{};
+  VirtualHandler() = nullptr;
+}
+
+void TableShutdown() {
+  // Areas 34 and 35 first, then the ordinary ones.
+  for (int n : {34, 35}) {
+    SetCurrentArea(uint8_t(n));
+    CloseArea();
+  }
+  CloseAllAreas();
+  for (int n = kOrdinaryAreas + 1; n <= kWorkAreas; ++n) table_state.areas[n].reset();
+}
+
+}  // namespace zedra
