@@ -741,16 +741,22 @@ bool SetFieldLogical(int k, bool value) {
 
 bool AppendBlank() {
   if (AreaNotInUse("AppendBlank")) return false;
+  DbfArea* area = CurrentArea();
+  std::fill(area->record.begin(), area->record.end(), kRecordActive);
+  return AppendRecord();
+}
+
+bool AppendRecord() {
+  if (AreaNotInUse("AppendRecord")) return false;
   Errors().ErrorCode = 0;
   DbfArea* area = CurrentArea();
   const bool shared = Tables().LockingOn && !area->exclusive && !area->is_virtual;
   // Shared: the table lock byte keeps two programs from appending the same record number.
   if (shared && !LockDbfFile()) {
-    SetError(platform::kErrLockViolation, "Cannot lock " + area->file_name + " for append [AppendBlank]");
+    SetError(platform::kErrLockViolation, "Cannot lock " + area->file_name + " for append [AppendRecord]");
     return false;
   }
   RefreshRecCount(*area);
-  std::fill(area->record.begin(), area->record.end(), kRecordActive);
   Bracket(true);
   PutDbfRecord(*area, area->record_count + 1);
   bool ok = ErrorCode() == 0;

@@ -78,6 +78,9 @@ bool SetFieldRaw(int k, std::string_view bytes);     // exact bytes, padded with
 
 // Appends a blank record and makes it current.
 bool AppendBlank();
+// Appends the record buffer as it stands as a new record and makes it current. Shared:
+// under the table lock byte, with the new record locked afterwards.
+bool AppendRecord();
 // Writes the record buffer back as the current record.
 bool Replace();
 bool DeleteRec();

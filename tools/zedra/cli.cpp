@@ -21,6 +21,27 @@ const std::vector<Command> kCommands = {
      "7 French, 8 Russian DD.MM.YY; default 0).",
      {{"--style"}, {"--century"}},
      CmdDate},
+    {"info", "info TABLE",
+     "Prints a table's version byte, date of last update, record count, header and record\n"
+     "length, and its fields.",
+     {},
+     CmdInfo},
+    {"list", "list TABLE [--csv] [--fields A,B] [--deleted] [--start N] [--count N]\n"
+     "            [--filter EXPR] [--deleted-hidden]",
+     "Lists records in natural order, deleted ones included (marked * unless hidden with\n"
+     "--deleted-hidden). --csv writes RFC 4180 CSV with a header line; --deleted adds a\n"
+     "first column _deleted (T/F); --filter shows only records for which EXPR is true.",
+     {{"--fields", "--start", "--count", "--filter"}, {"--csv", "--deleted", "--deleted-hidden"}},
+     CmdList},
+    {"create", "create TABLE [--version 0x03|0x83|0x8B|0xF5] --field NAME:TYPE:LEN[:DEC] ...",
+     "Creates an empty table. Types C, N, F, D, L and M (LEN may be left out for D, L, M).",
+     {{"--version", "--field"}, {}},
+     CmdCreate},
+    {"append", "append TABLE NAME=VALUE ...",
+     "Appends one record; values as list --csv prints them (dates YYYY-MM-DD or YYYYMMDD,\n"
+     "logicals T or F). A value that does not fit its field appends nothing.",
+     {},
+     CmdAppend},
 };
 
 void PrintHelp(std::ostream& out) {

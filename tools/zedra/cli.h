@@ -61,5 +61,9 @@ bool ParseInt(const std::string& text, long long* value);
 // Command functions, one file per group.
 int CmdErrors(const Args& args, std::ostream& out, std::ostream& err);
 int CmdDate(const Args& args, std::ostream& out, std::ostream& err);
+int CmdInfo(const Args& args, std::ostream& out, std::ostream& err);
+int CmdList(const Args& args, std::ostream& out, std::ostream& err);
+int CmdCreate(const Args& args, std::ostream& out, std::ostream& err);
+int CmdAppend(const Args& args, std::ostream& out, std::ostream& err);
 
 }  // namespace zedra::cli

@@ -1,0 +1,304 @@
+// zedra info, list, create and append: tables on the command line.
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+
+#include "base/dates.h"
+#include "base/errors.h"
+#include "base/files.h"
+#include "cli.h"
+#include "platform/platform.h"
+#include "table/commands.h"
+
+namespace zedra::cli {
+namespace {
+
+std::string Hex2(uint8_t v) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "0x%02X", v);
+  return buffer;
+}
+
+std::string VersionName(uint8_t v) {
+  switch (v) {
+    case 0x02: return "dBASE II";
+    case 0x03: return "no memo file";
+    case 0x04: return "no memo file";
+    case 0x83: return "dBASE III memo file (DBT)";
+    case 0x8B: return "dBASE IV memo file (DBT)";
+    case 0x8C: return "dBASE IV memo file (DBT)";
+    case 0xF5: return "FPT memo file";
+    default: return "configured version byte";
+  }
+}
+
+// Opens the table named by the first argument into area 1; false after printing the
+// usage error or the engine's error.
+bool OpenTable(const Command& command, const Args& args, std::ostream& err, int* status,
+               bool exclusive = false) {
+  if (args.positional.empty()) {
+    *status = UsageError(command, "a table name is needed", err);
+    return false;
+  }
+  UseOptions options;
+  options.exclusive = exclusive;
+  if (!Use(args.positional[0], options)) {
+    *status = ReportEngineFailure(err);
+    if (*status == 0) *status = 1;
+    return false;
+  }
+  return true;
+}
+
+std::string IsoDate(std::string_view dtos) {
+  if (dtos.size() != 8 || dtos.find_first_not_of(' ') == std::string_view::npos) return "";
+  return std::string(dtos.substr(0, 4)) + "-" + std::string(dtos.substr(4, 2)) + "-" +
+         std::string(dtos.substr(6, 2));
+}
+
+// The one place where a field of the current record becomes text for `list`: C trimmed
+// on the right and turned into UTF-8, N and F as stored without leading blanks, D as
+// YYYY-MM-DD (empty when blank), L as T or F, M as its block number (empty without memo).
+std::string ListValue(int k) {
+  const FieldDesc* f = FieldAt(k);
+  if (!f) return "";
+  switch (f->type) {
+    case 'C':
+      return platform::Cp1252ToUtf8(FieldText(k));
+    case 'D':
+      return IsoDate(FieldDate(k));
+    case 'L':
+      return FieldLogical(k) ? "T" : "F";
+    default:
+      return platform::Cp1252ToUtf8(FieldText(k));
+  }
+}
+
+// A value given to `append` (the forms `list --csv` prints) turned into what SetFieldText
+// takes: UTF-8 into Windows-1252, YYYY-MM-DD into YYYYMMDD.
+std::string AppendValue(const FieldDesc& f, const std::string& value) {
+  if (f.type == 'D') {
+    std::string v = AllTrim(value);
+    if (v.size() == 10 && v[4] == '-' && v[7] == '-') return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
+    return v;
+  }
+  return platform::Utf8ToCp1252(value);
+}
+
+std::string CsvQuote(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+size_t Utf8Length(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+}  // namespace
+
+int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
+  int status = 0;
+  if (!OpenTable(*FindCommand("info"), args, err, &status)) return status;
+  const DbfArea& area = *CurrentArea();
+  const uint8_t* h = area.header.data();
+  const uint8_t version = h[0];
+  int year, month, day;
+  if (IsDbase2Kind(version)) {
+    month = h[3], day = h[4], year = 1900 + h[5];
+  } else {
+    year = 1900 + h[1], month = h[2], day = h[3];
+  }
+  char date[32];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d", year, month, day);
+  out << "Table:         " << area.file_name << "\n"
+      << "Version:       " << Hex2(version) << " (" << VersionName(version) << ")\n"
+      << "Last update:   " << date << "\n"
+      << "Records:       " << RecCount() << "\n"
+      << "Header length: " << uint16_t(area.header_length) << "\n"
+      << "Record length: " << area.record_length << "\n"
+      << "Fields:        " << int(area.field_count) << "\n";
+  if (area.has_memo) out << "Memo file:     " << ForceExtension(area.file_name, MemoFileExt(version)) << "\n";
+  out << "\n  #  Name        Type  Length  Decimals\n";
+  for (int k = 1; k <= area.field_count; ++k) {
+    const FieldDesc& f = area.fields[k - 1];
+    char line[96];
+    std::snprintf(line, sizeof line, "%3d  %-10s  %c     %6d  %8d\n", k, f.Name().c_str(), f.type,
+                  int(f.length), int(f.decimals));
+    out << line;
+  }
+  CloseAllAreas();
+  return ReportEngineFailure(err);
+}
+
+int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("list");
+  long long start = 1, count = -1;
+  if (args.Has("--start") && (!ParseInt(args.Value("--start"), &start) || start < 1))
+    return UsageError(command, "--start needs a record number from 1", err);
+  if (args.Has("--count") && (!ParseInt(args.Value("--count"), &count) || count < 0))
+    return UsageError(command, "--count needs a number from 0", err);
+  int status = 0;
+  if (!OpenTable(command, args, err, &status)) return status;
+  const DbfArea& area = *CurrentArea();
+
+  std::vector<int> fields;
+  if (args.Has("--fields")) {
+    std::stringstream names(args.Value("--fields"));
+    std::string name;
+    while (std::getline(names, name, ',')) {
+      int k = FieldNumber(AllTrim(name));
+      if (k == 0) {
+        CloseAllAreas();
+        return UsageError(command, "no field \"" + name + "\" in " + area.file_name, err);
+      }
+      fields.push_back(k);
+    }
+  } else {
+    for (int k = 1; k <= area.field_count; ++k) fields.push_back(k);
+  }
+  if (args.Has("--deleted-hidden")) SetDeleted(true);
+  if (args.Has("--filter") && !SetFilter(args.Value("--filter"))) {
+    status = ReportEngineFailure(err);
+    CloseAllAreas();
+    return status ? status : 1;
+  }
+  const bool csv = args.Has("--csv");
+  const bool show_deleted = args.Has("--deleted");
+
+  // Rows are collected first so that the plain listing can size its columns.
+  std::vector<std::string> header;
+  if (csv && show_deleted) header.push_back("_deleted");
+  if (!csv) header.push_back("Record#");
+  for (int k : fields) header.push_back(area.fields[k - 1].Name());
+  std::vector<std::vector<std::string>> rows;
+
+  if (start > 1) {
+    Goto(int32_t(std::min<long long>(start, RecCount() + 1)));
+    if (ErrorCode() == 0 && !Eof() && !RecordVisible()) Skip(1);
+  } else {
+    GoTop();
+  }
+  while (ErrorCode() == 0 && !Eof() && (count < 0 || (long long)rows.size() < count)) {
+    std::vector<std::string> row;
+    if (csv && show_deleted) row.push_back(Deleted() ? "T" : "F");
+    if (!csv) row.push_back(std::to_string(RecNo()) + (Deleted() ? " *" : ""));
+    for (int k : fields) row.push_back(ListValue(k));
+    rows.push_back(std::move(row));
+    Skip(1);
+  }
+  if (ErrorCode() != 0) {
+    status = ReportEngineFailure(err);
+    CloseAllAreas();
+    return status;
+  }
+  if (csv) {
+    auto emit = [&](const std::vector<std::string>& cells) {
+      for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvQuote(cells[i]);
+      out << "\r\n";
+    };
+    emit(header);
+    for (const auto& row : rows) emit(row);
+  } else {
+    std::vector<size_t> width(header.size());
+    for (size_t i = 0; i < header.size(); ++i) width[i] = Utf8Length(header[i]);
+    for (const auto& row : rows)
+      for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Length(row[i]));
+    auto emit = [&](const std::vector<std::string>& cells) {
+      std::string line;
+      for (size_t i = 0; i < cells.size(); ++i) {
+        line += cells[i];
+        if (i + 1 < cells.size()) line += std::string(width[i] - Utf8Length(cells[i]) + 2, ' ');
+      }
+      out << line << "\n";
+    };
+    emit(header);
+    for (const auto& row : rows) emit(row);
+  }
+  CloseAllAreas();
+  return ReportEngineFailure(err);
+}
+
+int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("create");
+  if (args.positional.size() != 1) return UsageError(command, "one table name is needed", err);
+  std::vector<FieldSpec> specs;
+  bool memo = false;
+  for (const std::string& spec : args.All("--field")) {
+    std::vector<std::string> parts;
+    std::stringstream ss(spec);
+    std::string part;
+    while (std::getline(ss, part, ':')) parts.push_back(part);
+    FieldSpec f;
+    long long length = 0, decimals = 0;
+    if (parts.size() < 2 || parts.size() > 4 || parts[1].size() != 1 ||
+        (parts.size() >= 3 && !ParseInt(parts[2], &length)) ||
+        (parts.size() == 4 && !ParseInt(parts[3], &decimals)) || length < 0 || length > 255 ||
+        decimals < 0 || decimals > 255)
+      return UsageError(command, "bad field \"" + spec + "\" (NAME:TYPE:LEN[:DEC])", err);
+    f.name = parts[0];
+    f.type = parts[1][0];
+    f.length = int(length);
+    f.decimals = int(decimals);
+    memo |= f.type == 'M' || f.type == 'm';
+    specs.push_back(f);
+  }
+  if (specs.empty()) return UsageError(command, "at least one --field is needed", err);
+  uint8_t version = memo ? 0x83 : 0x03;
+  if (args.Has("--version")) {
+    std::string v = args.Value("--version");
+    unsigned long value = 0;
+    try {
+      size_t used = 0;
+      value = std::stoul(v, &used, 0);
+      if (used != v.size()) value = 0x100;
+    } catch (...) {
+      value = 0x100;
+    }
+    if (value != 0x03 && value != 0x83 && value != 0x8B && value != 0xF5)
+      return UsageError(command, "--version must be 0x03, 0x83, 0x8B or 0xF5", err);
+    version = uint8_t(value);
+  }
+  if (!CreateDbf(args.positional[0], version, specs)) return std::max(ReportEngineFailure(err), 1);
+  out << "Created " << DefaultExtension(args.positional[0], "DBF") << "\n";
+  return 0;
+}
+
+int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("append");
+  if (args.positional.size() < 2) return UsageError(command, "a table and NAME=VALUE pairs are needed", err);
+  int status = 0;
+  if (!OpenTable(command, args, err, &status)) return status;
+  ClearRecord();
+  for (size_t i = 1; i < args.positional.size(); ++i) {
+    const std::string& pair = args.positional[i];
+    size_t eq = pair.find('=');
+    int k = eq == std::string::npos ? 0 : FieldNumber(pair.substr(0, eq));
+    if (k == 0) {
+      CloseAllAreas();
+      return UsageError(command, "\"" + pair + "\" does not name a field of the table (NAME=VALUE)", err);
+    }
+    if (!SetFieldText(k, AppendValue(*FieldAt(k), pair.substr(eq + 1)))) {
+      status = ReportEngineFailure(err);
+      CloseAllAreas();
+      return std::max(status, 1);
+    }
+  }
+  if (!AppendRecord()) {
+    status = ReportEngineFailure(err);
+    CloseAllAreas();
+    return std::max(status, 1);
+  }
+  out << "Appended record " << RecNo() << "\n";
+  CloseAllAreas();
+  return ReportEngineFailure(err);
+}
+
+}  // namespace zedra::cli
