@@ -6,6 +6,7 @@
 #include "base/dates.h"
 #include "base/errors.h"
 #include "base/files.h"
+#include "memo/memo.h"
 #include "table/work_area.h"
 
 namespace zedra {
@@ -33,6 +34,8 @@ void EngineStartup() {
   // The locale step replaces the language's date style with the platform's short-date
   // format. It runs after the table layer and before the expression language.
   SyncDateStyle();
+  // The memo layer fills the eight MemoHooks (after the expression language's services).
+  MemoStartup();
   started = true;
   if (!exit_hook_registered) {
     // The fatal path ends the program with std::exit; the engine still shuts down in order.
@@ -46,6 +49,8 @@ void EngineShutdown() {
   started = false;
   // Areas 34 and 35 first, then all others.
   TableShutdown();
+  // The memo hooks serve the closing of the areas above; cleared afterwards.
+  MemoShutdown();
 }
 
 bool EngineStarted() { return started; }
