@@ -1,0 +1,168 @@
+// The font dialog with its colour list.
+#include "font_dialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+
+#include "basic_colors.h"
+#include "color_value.h"
+
+namespace dayvane {
+
+QFont FontFromChoice(const FontChoice& choice) {
+  QFont font(choice.name);
+  if (choice.size > 0) font.setPointSize(choice.size);
+  font.setBold(choice.style & kStyleBold);
+  font.setItalic(choice.style & kStyleItalic);
+  font.setUnderline(choice.style & kStyleUnderline);
+  font.setStrikeOut(choice.style & kStyleStrikeOut);
+  return font;
+}
+
+FontStyleSet StyleOfFont(const QFont& font) {
+  FontStyleSet style = 0;
+  if (font.bold()) style |= kStyleBold;
+  if (font.italic()) style |= kStyleItalic;
+  if (font.underline()) style |= kStyleUnderline;
+  if (font.strikeOut()) style |= kStyleStrikeOut;
+  return style;
+}
+
+namespace {
+
+// The font with the style name of its family that has its boldness and slant. Qt's dialog
+// selects its style list entry by name and keeps its previous entry when the generic name
+// ("Normal", "Italic") is not in the family's list (which may say "Book", "Oblique").
+QFont WithStyleName(QFont font) {
+  const QString family = QFontInfo(font).family();
+  QString best;
+  int bestDistance = 0;
+  for (const QString& style : QFontDatabase::styles(family)) {
+    // QFontDatabase::italic() says false for an oblique style; the font it builds does not.
+    const QFont candidate = QFontDatabase::font(family, style, 12);
+    if (candidate.italic() != font.italic()) continue;
+    const int distance = std::abs(candidate.weight() - font.weight());
+    // Among equal weights the shortest name is the plain one ("Book", not "Condensed").
+    if (best.isEmpty() || distance < bestDistance ||
+        (distance == bestDistance && style.size() < best.size())) {
+      best = style;
+      bestDistance = distance;
+    }
+  }
+  if (!best.isEmpty()) font.setStyleName(best);
+  return font;
+}
+
+QPixmap Swatch(const QColor& color) {
+  QPixmap pixmap(16, 12);
+  pixmap.fill(color);
+  return pixmap;
+}
+
+}  // namespace
+
+FontDialogWindow::FontDialogWindow(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(tr("Font"));
+
+  // Qt's own dialog, embedded as a plain widget without its buttons; ours close the whole.
+  fontPart_ = new QFontDialog(this);
+  fontPart_->setOptions(QFontDialog::DontUseNativeDialog | QFontDialog::NoButtons);
+  fontPart_->setWindowFlags(Qt::Widget);
+  fontPart_->setSizeGripEnabled(false);
+  // Escape and Enter inside the embedded dialog would close it alone; they close ours.
+  fontPart_->installEventFilter(this);
+  connect(fontPart_, &QFontDialog::currentFontChanged, this, &FontDialogWindow::UpdateSample);
+
+  colorBox_ = new QComboBox(this);
+  for (int i = 0; i < colorgrid::kBasicColorCount; ++i) {
+    const QColor color = colorgrid::BasicColorAt(i);
+    colorBox_->addItem(Swatch(color), QString::fromLatin1(colorgrid::kBasicColors[static_cast<size_t>(i)].name),
+                       QVariant::fromValue<int>(ValueFromColor(color)));
+  }
+  connect(colorBox_, &QComboBox::currentIndexChanged, this, &FontDialogWindow::UpdateSample);
+  auto* colorLabel = new QLabel(tr("&Color:"), this);
+  colorLabel->setBuddy(colorBox_);
+
+  sample_ = new QLabel(tr("AaBbYyZz"), this);
+  sample_->setAlignment(Qt::AlignCenter);
+  sample_->setMinimumHeight(40);
+  sample_->setFrameShape(QFrame::StyledPanel);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* colorRow = new QHBoxLayout;
+  colorRow->addWidget(colorLabel);
+  colorRow->addWidget(colorBox_);
+  colorRow->addWidget(sample_, 1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(fontPart_);
+  layout->addLayout(colorRow);
+  layout->addWidget(buttons);
+}
+
+bool FontDialogWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == fontPart_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Escape) {
+      reject();
+      return true;
+    }
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      accept();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void FontDialogWindow::SetChoice(const FontChoice& choice) {
+  size_ = choice.size;
+  fontPart_->setCurrentFont(WithStyleName(FontFromChoice(choice)));
+
+  // The colour: one of the sixteen, or an extra entry that keeps the value as it is.
+  const int basicCount = colorgrid::kBasicColorCount;
+  while (colorBox_->count() > basicCount) colorBox_->removeItem(basicCount);
+  int index = colorBox_->findData(QVariant::fromValue<int>(choice.color));
+  if (index < 0) {
+    colorBox_->addItem(Swatch(ColorFromValue(choice.color, palette())), tr("Custom"),
+                       QVariant::fromValue<int>(choice.color));
+    index = basicCount;
+  }
+  colorBox_->setCurrentIndex(index);
+  UpdateSample();
+}
+
+FontChoice FontDialogWindow::Choice() const {
+  const QFont font = fontPart_->currentFont();
+  FontChoice choice;
+  choice.name = font.family();
+  // The dialog may report no point size (a font set in pixels); keep the one handed in.
+  choice.size = font.pointSize() > 0 ? font.pointSize() : size_;
+  choice.color = colorBox_->currentData().toInt();
+  choice.style = StyleOfFont(font);
+  return choice;
+}
+
+void FontDialogWindow::UpdateSample() {
+  sample_->setFont(fontPart_->currentFont());
+  QPalette p = sample_->palette();
+  p.setColor(QPalette::WindowText, ColorFromValue(colorBox_->currentData().toInt(), palette()));
+  sample_->setPalette(p);
+}
+
+}  // namespace dayvane

@@ -1,0 +1,388 @@
+// Tests of the options dialog and its font dialog, headless, with the prompts replaced so
+// that each question is answered by the test: colour picks, the close rules with their
+// confirmation, the snapshot, the font choice and its failure, placement and the look.
+#include "options_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFontDialog>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <deque>
+#include <functional>
+#include <stdexcept>
+
+#include "app/qt_test_environment.h"
+#include "app_settings.h"
+#include "font_dialog.h"
+#include "my_color_grid.h"
+#include "prompts.h"
+
+namespace dayvane {
+namespace {
+
+QString L(const char* text) { return QString::fromLatin1(text); }
+
+constexpr ColorValue kTeal = 8421376;
+constexpr ColorValue kBlue = 16711680;
+constexpr ColorValue kRed = 255;
+constexpr ColorValue kWhite = 16777215;
+
+// Answers message boxes from a queue (No when it runs dry) and runs dialogs through a
+// handler the test sets.
+class ScriptedPrompts : public Prompts {
+ public:
+  struct Asked {
+    QString caption, text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+  };
+  std::vector<Asked> asked;
+  std::deque<QMessageBox::StandardButton> answers;
+  std::function<int(QDialog*)> exec = [](QDialog*) { return int(QDialog::Rejected); };
+
+  QMessageBox::StandardButton Message(QWidget*, const QString& caption, const QString& text,
+                                      QMessageBox::Icon icon,
+                                      QMessageBox::StandardButtons buttons) override {
+    asked.push_back({caption, text, icon, buttons});
+    if (answers.empty()) return QMessageBox::No;
+    const auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  int Exec(QDialog* dialog) override { return exec(dialog); }
+};
+
+const QString kDiscardQuestion =
+    QStringLiteral("You made changes. Do you really want to exit without applying?");
+
+class OptionsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitSettingsModule();
+    AppSettingsRecord& s = AppSettings();
+    s.CurrentPlacement = {50, 50, 190, 153};
+    s.CMBC = kWhite;
+    s.CTC = kBlue;
+    s.CTBC = 0;
+    s.CTTC = kWhite;
+    s.CTTTC = kWhite;
+    s.WC = kTeal;
+    s.JMsgFN = s.CalFN = QStringLiteral("System");
+    s.JMsgFS = s.CalFS = 10;
+    SetPrompts(&prompts_);
+  }
+  void TearDown() override { SetPrompts(nullptr); }
+
+  // Shows the dialog the way the main window does: flags cleared, then shown.
+  void Open() {
+    Settings().ColorsChanged = Settings().FontChanged = false;
+    dialog_.show();
+  }
+  void ClickCell(int cell, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(dialog_.CG, button, {}, dialog_.CG->CellRect(cell).center());
+  }
+  // Runs the font dialog with the user choosing `choice` and OK.
+  void ChooseFont(const FontChoice& choice) {
+    prompts_.exec = [choice](QDialog* d) {
+      static_cast<FontDialogWindow*>(d)->SetChoice(choice);
+      return int(QDialog::Accepted);
+    };
+    dialog_.Button3->click();
+  }
+
+  ScriptedPrompts prompts_;
+  TOptionsF dialog_;
+};
+
+TEST_F(OptionsDialogTest, LaidOutAsDesigned) {
+  Open();
+  EXPECT_EQ(dialog_.Label1->text(), L("Color Options"));
+  EXPECT_EQ(dialog_.RG->title(), L("Colors"));
+  EXPECT_EQ(dialog_.RG->geometry(), QRect(56, 32, 249, 209));
+  const char* captions[] = {"Calendar Month Background Color", "Calendar Title Background Color",
+                            "Calendar Title Text Color", "Calendar Title Trailing Text Color",
+                            "Window Color"};
+  for (int i = 0; i < TOptionsF::kTargetCount; ++i) {
+    EXPECT_EQ(dialog_.RGItems[i]->text(), L(captions[i]));
+    EXPECT_EQ(dialog_.TargetSwatch(i)->geometry(), QRect(16, 56 + 38 * i, 33, 25));
+  }
+  EXPECT_EQ(dialog_.CG->geometry(), QRect(320, 38, 120, 160));
+  EXPECT_FALSE(dialog_.CG->BackgroundEnabled());
+  EXPECT_EQ(dialog_.CG->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(dialog_.Button3->text(), L("Set Font"));
+  EXPECT_EQ(dialog_.CalL->text(), L("Calendar Text Font"));
+  EXPECT_EQ(dialog_.Button1->geometry(), QRect(152, 352, 75, 25));
+  EXPECT_EQ(dialog_.Button1->text(), L("Apply"));
+  EXPECT_EQ(dialog_.CancelB->text(), L("Cancel"));
+  dialog_.done(QDialog::Rejected);
+}
+
+TEST_F(OptionsDialogTest, OpeningMarksTheMonthBackgroundAndFillsTheSwatches) {
+  AppSettings().CMBC = kTeal;
+  AppSettings().CTBC = kRed;
+  dialog_.RGItems[3]->setChecked(true);
+  Open();
+  EXPECT_EQ(dialog_.RGItemIndex(), 0);
+  EXPECT_EQ(dialog_.CG->ForegroundIndex(), 6);
+  EXPECT_EQ(dialog_.CMBCS->Color(), QColor(0, 128, 128));
+  EXPECT_EQ(dialog_.CTBCS->Color(), QColor(255, 0, 0));
+  EXPECT_EQ(dialog_.WCS->Color(), QColor(0, 128, 128));
+
+  // Choosing a target marks its colour; a colour outside the sixteen leaves the mark.
+  dialog_.RGItems[1]->click();
+  EXPECT_EQ(dialog_.CG->ForegroundIndex(), 9);
+  AppSettings().CTTC = 0x123456;
+  dialog_.RGItems[2]->click();
+  EXPECT_EQ(dialog_.CG->ForegroundIndex(), 9);
+  dialog_.done(QDialog::Rejected);
+}
+
+TEST_F(OptionsDialogTest, PickStoresIntoTheSelectedTargetOnly) {
+  Open();
+  dialog_.RGItems[4]->click();
+  ClickCell(12);
+  EXPECT_TRUE(Settings().ColorsChanged);
+  EXPECT_EQ(AppSettings().WC, kBlue);
+  EXPECT_EQ(dialog_.WCS->Color(), QColor(0, 0, 255));
+  EXPECT_EQ(AppSettings().CMBC, kWhite);
+
+  // A right click (background disabled) stores the current foreground colour again.
+  dialog_.RGItems[1]->click();  // CTBC is black: cell 0
+  Settings().ColorsChanged = false;
+  ClickCell(9, Qt::RightButton);
+  EXPECT_EQ(dialog_.CG->Selection(), 9);
+  EXPECT_EQ(dialog_.CG->BackgroundIndex(), 0);
+  EXPECT_EQ(AppSettings().CTBC, 0);
+  EXPECT_TRUE(Settings().ColorsChanged);
+  prompts_.answers = {QMessageBox::Yes};
+  dialog_.done(QDialog::Rejected);
+}
+
+TEST_F(OptionsDialogTest, CancelAfterAPickAsksAndNoKeepsTheDialogOpen) {
+  Open();
+  ClickCell(9);
+  EXPECT_EQ(AppSettings().CMBC, kRed);
+
+  prompts_.answers = {QMessageBox::No};
+  dialog_.CancelB->click();
+  ASSERT_EQ(prompts_.asked.size(), 1u);
+  EXPECT_EQ(prompts_.asked[0].caption, L("Confirm"));
+  EXPECT_EQ(prompts_.asked[0].text, kDiscardQuestion);
+  EXPECT_EQ(prompts_.asked[0].icon, QMessageBox::Question);
+  EXPECT_EQ(prompts_.asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_TRUE(dialog_.isVisible());
+  EXPECT_EQ(AppSettings().CMBC, kRed);
+  EXPECT_EQ(dialog_.CMBCS->Color(), QColor(255, 0, 0));
+
+  prompts_.answers = {QMessageBox::Yes};
+  dialog_.CancelB->click();
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_EQ(dialog_.result(), QDialog::Rejected);
+  EXPECT_EQ(AppSettings().CMBC, kWhite);
+  EXPECT_FALSE(Settings().UnsavedChanges);
+}
+
+TEST_F(OptionsDialogTest, CloseBoxAndEscapeBehaveLikeCancel) {
+  Open();
+  ClickCell(2);
+  prompts_.answers = {QMessageBox::No};
+  dialog_.close();
+  EXPECT_TRUE(dialog_.isVisible());
+  EXPECT_EQ(prompts_.asked.size(), 1u);
+
+  prompts_.answers = {QMessageBox::Yes};
+  QTest::keyClick(&dialog_, Qt::Key_Escape);
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_EQ(prompts_.asked.size(), 2u);
+  EXPECT_EQ(AppSettings().CMBC, kWhite);
+}
+
+TEST_F(OptionsDialogTest, CancelWithoutChangesClosesWithoutAQuestion) {
+  Open();
+  dialog_.RGItems[2]->click();
+  ClickCell(5, Qt::MiddleButton);  // a middle click is no pick
+  dialog_.CancelB->click();
+  EXPECT_TRUE(prompts_.asked.empty());
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_EQ(dialog_.result(), QDialog::Rejected);
+  EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+}
+
+TEST_F(OptionsDialogTest, ApplyKeepsEditsAndReopeningTakesANewSnapshot) {
+  Settings().SavedThisRun = true;
+  Open();
+  ClickCell(9);
+  dialog_.Button1->click();
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+  EXPECT_EQ(AppSettings().CMBC, kRed);
+  EXPECT_TRUE(Settings().UnsavedChanges);
+  EXPECT_FALSE(Settings().SavedThisRun);
+  EXPECT_TRUE(prompts_.asked.empty());
+
+  // The next showing starts from the applied values and clears AppliedThisShowing.
+  Open();
+  EXPECT_FALSE(dialog_.AppliedThisShowing());
+  EXPECT_EQ(dialog_.CG->ForegroundIndex(), 9);
+  ClickCell(15);
+  prompts_.answers = {QMessageBox::Yes};
+  dialog_.CancelB->click();
+  EXPECT_EQ(AppSettings().CMBC, kRed);
+}
+
+TEST_F(OptionsDialogTest, ApplyWithoutChangesLeavesTheFlags) {
+  Settings().SavedThisRun = true;
+  Open();
+  dialog_.Button1->click();
+  EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+  EXPECT_TRUE(Settings().SavedThisRun);
+  EXPECT_FALSE(Settings().UnsavedChanges);
+}
+
+TEST_F(OptionsDialogTest, FontChoiceIsStoredShownAndRestoredOnDiscard) {
+  Open();
+  ChooseFont({QStringLiteral("DejaVu Serif"), 18, kRed, kStyleBold | kStyleItalic});
+  EXPECT_TRUE(Settings().FontChanged);
+  EXPECT_EQ(AppSettings().CalFN, L("DejaVu Serif"));
+  EXPECT_EQ(AppSettings().CalFS, 18);
+  EXPECT_EQ(AppSettings().CalFC, kRed);
+  EXPECT_EQ(AppSettings().CalStyle, kStyleBold | kStyleItalic);
+  EXPECT_EQ(dialog_.CalL->font().pointSize(), 18);
+  EXPECT_TRUE(dialog_.CalL->font().bold());
+  EXPECT_TRUE(dialog_.CalL->font().italic());
+  EXPECT_EQ(dialog_.CalL->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+
+  prompts_.answers = {QMessageBox::Yes};
+  dialog_.CancelB->click();
+  EXPECT_EQ(AppSettings().CalFN, L("System"));
+  EXPECT_EQ(AppSettings().CalFS, 10);
+  EXPECT_EQ(AppSettings().CalFC, 0);
+  EXPECT_EQ(AppSettings().CalStyle, 0);
+}
+
+TEST_F(OptionsDialogTest, ApplyAfterAFontChangeSetsFontChanged) {
+  Open();
+  ChooseFont({QStringLiteral("DejaVu Sans"), 14, kBlue, kStyleUnderline});
+  dialog_.Button1->click();
+  EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+  EXPECT_TRUE(Settings().FontChanged);
+  EXPECT_FALSE(Settings().ColorsChanged);
+  EXPECT_TRUE(Settings().UnsavedChanges);
+  EXPECT_EQ(AppSettings().CalFN, L("DejaVu Sans"));
+  EXPECT_EQ(AppSettings().CalStyle, kStyleUnderline);
+}
+
+TEST_F(OptionsDialogTest, FontDialogFailureIsReportedAndChangesNothing) {
+  Open();
+  prompts_.exec = [](QDialog*) -> int { throw std::runtime_error("no font dialog"); };
+  dialog_.Button3->click();
+  ASSERT_EQ(prompts_.asked.size(), 1u);
+  EXPECT_EQ(prompts_.asked[0].caption, L("Information"));
+  EXPECT_EQ(prompts_.asked[0].text, L("Error creating font window!"));
+  EXPECT_EQ(prompts_.asked[0].icon, QMessageBox::Information);
+  EXPECT_EQ(prompts_.asked[0].buttons, QMessageBox::Ok);
+  EXPECT_FALSE(Settings().FontChanged);
+  EXPECT_EQ(AppSettings().CalFN, L("System"));
+
+  // A cancelled font dialog changes nothing either.
+  prompts_.exec = [](QDialog*) { return int(QDialog::Rejected); };
+  dialog_.Button3->click();
+  EXPECT_FALSE(Settings().FontChanged);
+  dialog_.CancelB->click();
+  EXPECT_EQ(prompts_.asked.size(), 1u);
+}
+
+TEST_F(OptionsDialogTest, PlacedBelowTheMainWindowsTopAndCentred) {
+  AppSettings().CurrentPlacement = {100, 200, 401, 300};
+  Open();
+  EXPECT_EQ(dialog_.frameGeometry().left(), 200 + 401 / 2 - dialog_.frameGeometry().width() / 2);
+  EXPECT_EQ(dialog_.frameGeometry().top(), 120);
+  dialog_.done(QDialog::Rejected);
+}
+
+TEST_F(OptionsDialogTest, RenderedSwatchesAndGridMarker) {
+  AppSettings().CMBC = kTeal;
+  AppSettings().CTTTC = kRed;
+  Open();
+  const QImage image = dialog_.grab().toImage();
+  EXPECT_EQ(image.pixelColor(dialog_.CMBCS->geometry().center()), QColor(0, 128, 128));
+  EXPECT_EQ(image.pixelColor(dialog_.CTTTCS->geometry().center()), QColor(255, 0, 0));
+  EXPECT_EQ(image.pixelColor(dialog_.CTTTCS->geometry().topLeft()), QColor(0, 0, 0));
+  // Cell 6 (teal) carries the red asterisk; cell 9 (red) none.
+  const QRect teal = dialog_.CG->CellRect(6).translated(dialog_.CG->pos()).adjusted(3, 3, -3, -3);
+  const QRect red = dialog_.CG->CellRect(9).translated(dialog_.CG->pos()).adjusted(3, 3, -3, -3);
+  int tealMarks = 0, redMarks = 0;
+  for (int y = teal.top(); y <= teal.bottom(); ++y)
+    for (int x = teal.left(); x <= teal.right(); ++x)
+      tealMarks += image.pixelColor(x, y) == QColor(255, 0, 0);
+  for (int y = red.top(); y <= red.bottom(); ++y)
+    for (int x = red.left(); x <= red.right(); ++x)
+      redMarks += image.pixelColor(x, y) == QColor(0, 255, 255);
+  EXPECT_GT(tealMarks, 4);
+  EXPECT_EQ(redMarks, 0);
+  dialog_.done(QDialog::Rejected);
+}
+
+TEST(PaletteIndexToColor, MapsCellsToStoredValues) {
+  const ColorValue expected[16] = {0,        128,      32768,    32896,   8388608,  8388736,
+                                   8421376,  12632256, 8421504,  255,     65280,    65535,
+                                   16711680, 16711935, 16776960, 16777215};
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(PaletteIndexToColor(i), expected[i]) << i;
+    EXPECT_EQ(ColorToPaletteIndex(expected[i]), i);
+  }
+  EXPECT_EQ(PaletteIndexToColor(-1), 0);
+  EXPECT_EQ(PaletteIndexToColor(16), 0);
+  EXPECT_EQ(ColorToPaletteIndex(0x123456), -1);
+  EXPECT_EQ(ColorToPaletteIndex(static_cast<ColorValue>(0x80000005)), -1);
+}
+
+// ---- The font dialog itself ----
+
+TEST(FontDialogWindow, RoundTripsStylesColoursAndKeepsAnUnknownColour) {
+  FontDialogWindow window;
+  const QString family = QFontInfo(QFont(QStringLiteral("DejaVu Sans"))).family();
+  window.SetChoice({family, 16, 65280, kStyleBold | kStyleItalic | kStyleUnderline |
+                                           kStyleStrikeOut});
+  FontChoice back = window.Choice();
+  EXPECT_EQ(back.name, family);
+  EXPECT_EQ(back.size, 16);
+  EXPECT_EQ(back.color, 65280);
+  EXPECT_EQ(back.style, kStyleBold | kStyleItalic | kStyleUnderline | kStyleStrikeOut);
+  EXPECT_EQ(window.ColorBox()->count(), 16);
+
+  // A regular font comes back regular, and as the family's plain face.
+  window.SetChoice({family, 16, 65280, 0});
+  EXPECT_EQ(window.Choice().style, 0);
+  EXPECT_FALSE(window.FontPart()->currentFont().styleName().contains(L("Condensed")));
+
+  // A system colour (window colour, index 5) is offered as an extra entry and kept.
+  const ColorValue system = static_cast<ColorValue>(0x80000005);
+  window.SetChoice({family, 9, system, 0});
+  EXPECT_EQ(window.ColorBox()->count(), 17);
+  EXPECT_EQ(window.Choice().color, system);
+  EXPECT_EQ(window.Choice().style, 0);
+  window.ColorBox()->setCurrentIndex(9);
+  EXPECT_EQ(window.Choice().color, kRed);
+  window.SetChoice({family, 9, kWhite, 0});
+  EXPECT_EQ(window.ColorBox()->count(), 16);
+}
+
+TEST(FontDialogWindow, EscapeInTheFontPartClosesTheWholeDialog) {
+  FontDialogWindow window;
+  window.show();
+  QTest::keyClick(window.FontPart(), Qt::Key_Escape);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(window.result(), QDialog::Rejected);
+  EXPECT_FALSE(window.FontPart()->isHidden());
+}
+
+}  // namespace
+}  // namespace dayvane
