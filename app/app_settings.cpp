@@ -1,0 +1,232 @@
+// The settings module and the settings file Dayvane.Ini.
+#include "app_settings.h"
+
+#include <QDir>
+
+#include "profile_file.h"
+
+namespace dayvane {
+namespace {
+
+constexpr std::string_view kWinSet = "WinSet";
+constexpr std::string_view kThemes = "THEMES";
+
+// Texts travel through the file as 8-bit bytes. Files written on Windows hold the ANSI
+// code page, which agrees with Latin-1 for every letter a font name uses there; a name
+// Latin-1 cannot hold is written as UTF-8, and reading takes UTF-8 when the bytes are
+// valid UTF-8 and Latin-1 otherwise.
+QString FromFileBytes(const std::string& bytes) {
+  QByteArray raw = QByteArray::fromStdString(bytes);
+  bool ascii = true;
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return QString::fromLatin1(raw);
+  QString utf8 = QString::fromUtf8(raw);
+  if (!utf8.contains(QChar::ReplacementCharacter)) return utf8;
+  return QString::fromLatin1(raw);
+}
+
+std::string ToFileBytes(const QString& text) {
+  for (QChar c : text) {
+    if (c.unicode() > 0xFF) return text.toUtf8().toStdString();
+  }
+  return text.toLatin1().toStdString();
+}
+
+int32_t ReadInteger(const QString& path, std::string_view key, int32_t default_value) {
+  // An empty default marks a missing key, since no number is empty.
+  std::string text = GetProfileString(path, kWinSet, key, "");
+  return ParseProfileInteger(text, default_value);
+}
+
+bool ReadBool(const QString& path, std::string_view key) { return ReadInteger(path, key, 0) != 0; }
+
+QString ReadName(const QString& path, std::string_view key, const char* default_value) {
+  return CutFontName(FromFileBytes(GetProfileString(path, kWinSet, key, default_value)));
+}
+
+void WriteText(const QString& path, std::string_view section, std::string_view key,
+               const std::string& value) {
+  WriteProfileString(path, section, key, value);
+}
+
+void WriteInteger(const QString& path, std::string_view key, int32_t value) {
+  WriteText(path, kWinSet, key, std::to_string(value));
+}
+
+void WriteBool(const QString& path, std::string_view key, bool value) {
+  WriteText(path, kWinSet, key, value ? "1" : "0");
+}
+
+// The reading rule for the four style booleans of one font.
+FontStyleSet DecodeStyle(bool bold, bool italic, bool underline, bool strike_out,
+                         FontStyleSet previous) {
+  if (bold) return kStyleBold;
+  if (italic) return kStyleItalic;
+  if (underline) return kStyleUnderline;
+  if (strike_out) return kStyleStrikeOut;
+  return previous;
+}
+
+void WriteStyle(const QString& path, const char* prefix, FontStyleSet style) {
+  const std::string p = prefix;
+  WriteBool(path, p + "Bold", style == kStyleBold);
+  WriteBool(path, p + "Italic", style == kStyleItalic);
+  WriteBool(path, p + "Underline", style == kStyleUnderline);
+  WriteBool(path, p + "StrikeOut", style == kStyleStrikeOut);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+SettingsState& Settings() {
+  static SettingsState state;
+  return state;
+}
+
+AppSettingsRecord& AppSettings() { return Settings().AppSettings; }
+
+QString CutFontName(const QString& name) { return name.left(kFontNameMax); }
+
+void InitSettingsModule() {
+  SettingsState& s = Settings();
+  s = SettingsState{};
+  s.ProductName = QStringLiteral("Dayvane");
+  s.Version = QStringLiteral("1.0");
+  s.WebLine = QStringLiteral("www.dayvane.example");
+  s.SupportLine = QStringLiteral("support@dayvane.example");
+}
+
+QString SettingsFilePath() { return QDir::currentPath() + QLatin1Char('/') + QLatin1String(kSettingsFileName); }
+
+int32_t ParseProfileInteger(std::string_view text, int32_t default_value) {
+  std::string_view digits;
+  bool hex = false;
+  if (!text.empty() && text.front() == '$') {
+    digits = text.substr(1);
+    hex = true;
+  } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    digits = text.substr(2);
+    hex = true;
+  }
+  if (hex) {
+    if (digits.empty()) return default_value;
+    uint64_t value = 0;
+    for (char c : digits) {
+      int d = HexDigit(c);
+      if (d < 0) return default_value;
+      value = value * 16 + static_cast<uint64_t>(d);
+      if (value > 0xFFFFFFFFull) return default_value;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+  }
+
+  bool negative = false;
+  digits = text;
+  if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
+    negative = digits.front() == '-';
+    digits.remove_prefix(1);
+  }
+  if (digits.empty()) return default_value;
+  int64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return default_value;
+    value = value * 10 + (c - '0');
+    if (value > 2147483648LL) return default_value;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return default_value;
+  return static_cast<int32_t>(value);
+}
+
+void LoadSettings() {
+  const QString path = SettingsFilePath();
+  AppSettingsRecord& a = AppSettings();
+  a.CurrentPlacement.Top = ReadInteger(path, "Top", defaults::kTop);
+  a.CurrentPlacement.Left = ReadInteger(path, "Left", defaults::kLeft);
+  a.CurrentPlacement.Width = ReadInteger(path, "Width", defaults::kWidth);
+  a.CurrentPlacement.Height = ReadInteger(path, "Height", defaults::kHeight);
+
+  a.CMBC = ReadInteger(path, "CMBC", defaults::kCMBC);
+  a.CTC = ReadInteger(path, "CTC", defaults::kCTC);
+  a.CTBC = ReadInteger(path, "CTBC", defaults::kCTBC);
+  a.CTTC = ReadInteger(path, "CTTC", defaults::kCTTC);
+  a.CTTTC = ReadInteger(path, "CTTTC", defaults::kCTTTC);
+  a.WC = ReadInteger(path, "WC", defaults::kWC);
+
+  a.JMsgFN = ReadName(path, "JMsgFN", defaults::kFontName);
+  a.CalFN = ReadName(path, "CalFN", defaults::kFontName);
+
+  a.JMsgFS = ReadInteger(path, "JMsgFS", defaults::kFontSize);
+  a.CalFS = ReadInteger(path, "CalFS", defaults::kFontSize);
+  a.JMsgFC = ReadInteger(path, "JMsgFC", defaults::kFontColor);
+  a.CalFC = ReadInteger(path, "CalFC", defaults::kFontColor);
+  a.SPTOP = ReadInteger(path, "SPTOP", defaults::kSPTOP);
+
+  const bool msg_bold = ReadBool(path, "JMsgFSBold");
+  const bool msg_italic = ReadBool(path, "JMsgFSItalic");
+  const bool msg_underline = ReadBool(path, "JMsgFSUnderline");
+  const bool msg_strike = ReadBool(path, "JMsgFSStrikeOut");
+  const bool cal_bold = ReadBool(path, "CalFSBold");
+  const bool cal_italic = ReadBool(path, "CalFSItalic");
+  const bool cal_underline = ReadBool(path, "CalFSUnderline");
+  const bool cal_strike = ReadBool(path, "CalFSStrikeOut");
+  a.CalStyle = DecodeStyle(cal_bold, cal_italic, cal_underline, cal_strike, a.CalStyle);
+  a.JMsgStyle = DecodeStyle(msg_bold, msg_italic, msg_underline, msg_strike, a.JMsgStyle);
+}
+
+void SaveSettings(const Placement& live_window, int32_t live_panel_height) {
+  const QString path = SettingsFilePath();
+  SettingsState& s = Settings();
+  const AppSettingsRecord& a = s.AppSettings;
+
+  const qsizetype lines = s.ThemeLines.size();
+  WriteText(path, kThemes, "ThemeLINES", std::to_string(lines));
+  for (qsizetype i = 0; i < lines; ++i) {
+    const std::string n = std::to_string(i);
+    WriteText(path, kThemes, "DB_" + n, ToFileBytes(s.ThemeLines[i]));
+    WriteText(path, kThemes, "DBD_" + n,
+              i < s.ThemeLinesD.size() ? ToFileBytes(s.ThemeLinesD[i]) : std::string());
+  }
+
+  WriteInteger(path, "Top", live_window.Top);
+  WriteInteger(path, "Left", live_window.Left);
+  WriteInteger(path, "Width", live_window.Width);
+  WriteInteger(path, "Height", live_window.Height);
+  WriteInteger(path, "CMBC", a.CMBC);
+  WriteInteger(path, "CTC", a.CTC);
+  WriteInteger(path, "CTBC", a.CTBC);
+  WriteInteger(path, "CTTC", a.CTTC);
+  WriteInteger(path, "CTTTC", a.CTTTC);
+  WriteInteger(path, "WC", a.WC);
+  WriteText(path, kWinSet, "JMsgFN", ToFileBytes(a.JMsgFN));
+  WriteInteger(path, "JMsgFS", a.JMsgFS);
+  WriteText(path, kWinSet, "CalFN", ToFileBytes(a.CalFN));
+  WriteInteger(path, "CalFS", a.CalFS);
+  WriteInteger(path, "SPTOP", live_panel_height);
+  WriteInteger(path, "CalFC", a.CalFC);
+  WriteInteger(path, "JMsgFC", a.JMsgFC);
+  WriteStyle(path, "JMsgFS", a.JMsgStyle);
+  WriteStyle(path, "CalFS", a.CalStyle);
+
+  s.SavedThisRun = true;
+  s.UnsavedChanges = false;
+}
+
+void WritePosition(int32_t top, int32_t left) {
+  const QString path = SettingsFilePath();
+  WriteInteger(path, "Top", top);
+  WriteInteger(path, "Left", left);
+}
+
+}  // namespace dayvane

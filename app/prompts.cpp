@@ -1,0 +1,30 @@
+// The real prompts: Qt's message boxes and QDialog::exec.
+#include "prompts.h"
+
+#include <QDialog>
+
+namespace dayvane {
+namespace {
+
+class RealPrompts final : public Prompts {
+ public:
+  QMessageBox::StandardButton Message(QWidget* parent, const QString& caption, const QString& text,
+                                      QMessageBox::Icon icon,
+                                      QMessageBox::StandardButtons buttons) override {
+    QMessageBox box(icon, caption, text, buttons, parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+  }
+
+  int Exec(QDialog* dialog) override { return dialog->exec(); }
+};
+
+RealPrompts real_prompts;
+Prompts* installed = nullptr;
+
+}  // namespace
+
+Prompts& CurrentPrompts() { return installed ? *installed : real_prompts; }
+
+void SetPrompts(Prompts* prompts) { installed = prompts; }
+
+}  // namespace dayvane
