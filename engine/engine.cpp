@@ -6,6 +6,7 @@
 #include "base/dates.h"
 #include "base/errors.h"
 #include "base/files.h"
+#include "expr/expr.h"
 #include "memo/memo.h"
 #include "table/work_area.h"
 
@@ -34,6 +35,8 @@ void EngineStartup() {
   // The locale step replaces the language's date style with the platform's short-date
   // format. It runs after the table layer and before the expression language.
   SyncDateStyle();
+  // The expression language installs its services (ExprHooks).
+  ExprStartup();
   // The memo layer fills the eight MemoHooks (after the expression language's services).
   MemoStartup();
   started = true;
@@ -49,6 +52,8 @@ void EngineShutdown() {
   started = false;
   // Areas 34 and 35 first, then all others.
   TableShutdown();
+  // Compiled expressions go after the areas have released their filters.
+  ExprShutdown();
   // The memo hooks serve the closing of the areas above; cleared afterwards.
   MemoShutdown();
 }

@@ -42,6 +42,15 @@ const std::vector<Command> kCommands = {
      "logicals T or F). A value that does not fit its field appends nothing.",
      {},
      CmdAppend},
+    {"eval", "eval [--table T] [--record N] [--style N] [--century] EXPR\n"
+     "            | eval --check [--key] EXPR",
+     "Compiles and evaluates a dBASE expression (on record N of table T, or the first) and\n"
+     "prints its type, width, decimals and value, separated by tabs: N with the expression's\n"
+     "decimals, D as YYYYMMDD, L as .T. or .F. --check prints the check code instead (0 for\n"
+     "a valid condition, or with --key a valid key). An expression that begins with \"-\"\n"
+     "goes after \"--\".",
+     {{"--table", "--record", "--style"}, {"--century", "--check", "--key"}},
+     CmdEval},
 };
 
 void PrintHelp(std::ostream& out) {

@@ -65,5 +65,6 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdList(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCreate(const Args& args, std::ostream& out, std::ostream& err);
 int CmdAppend(const Args& args, std::ostream& out, std::ostream& err);
+int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 
 }  // namespace zedra::cli
