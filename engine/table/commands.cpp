@@ -162,7 +162,7 @@ bool Use(const std::string& name, const UseOptions& options) {
     return Corrupt(path, "header length " + Num(long(header_length)) + " out of range");
   if (header_length > size)
     return Corrupt(path, "header length " + Num(long(header_length)) + " beyond the end of the file");
-  if (record_length < 2) return Corrupt(path, "record length " + Num(long(record_length)) + " too small");
+  if (record_length < 1) return Corrupt(path, "record length " + Num(long(record_length)) + " too small");
 
   std::vector<uint8_t> header(header_length);
   if (area->file.ReadAt(0, header) != 0) return Corrupt(path, "header unreadable");

@@ -1,0 +1,375 @@
+// Opening and creating tables, navigation with hidden records and filters, field access,
+// Pack and Zap; and what Use makes of corrupted files.
+#include <cstring>
+
+#include "table_test_util.h"
+
+namespace zedra::testing {
+namespace {
+
+const std::vector<FieldSpec> kSpecs = {
+    {"NAME", 'C', 12, 0}, {"AMOUNT", 'N', 9, 2}, {"COUNT", 'N', 4, 0},
+    {"BORN", 'D', 0, 0},  {"ACTIVE", 'L', 0, 0}};
+
+class CommandsTest : public TableTest {
+ protected:
+  // Creates T.DBF with rows of (name, deleted) and opens it.
+  void MakeTable(const std::vector<std::pair<std::string, bool>>& rows, bool exclusive = true) {
+    ASSERT_TRUE(CreateDbf(File("T"), 0x03, kSpecs)) << TakeError();
+    ASSERT_TRUE(Use(File("T"), exclusive ? Exclusive() : UseOptions{}));
+    for (const auto& [name, deleted] : rows) {
+      ASSERT_TRUE(AppendBlank());
+      ASSERT_TRUE(SetFieldText(1, name));
+      ASSERT_TRUE(Replace());
+      if (deleted) {
+        ASSERT_TRUE(DeleteRec());
+      }
+    }
+  }
+  std::vector<std::string> Walk(bool backwards = false) {
+    std::vector<std::string> seen;
+    if (backwards) {
+      for (GoBottom(); !Bof() && !Eof(); Skip(-1)) seen.push_back(FieldText(1));
+    } else {
+      for (GoTop(); !Eof(); Skip(1)) seen.push_back(FieldText(1));
+    }
+    return seen;
+  }
+};
+
+TEST_F(CommandsTest, CreateWritesTheDescriptorLayout) {
+  ASSERT_TRUE(CreateDbf(File("new"), 0x03, kSpecs));
+  std::string bytes = ReadFileBytes(File("new.DBF"));
+  auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  ASSERT_EQ(bytes.size(), 32u + 5 * 32 + 1 + 1);
+  EXPECT_EQ(p[0], 0x03);
+  EXPECT_EQ(GetLE32(p + 4), 0u);
+  EXPECT_EQ(GetLE16(p + 8), 32 + 5 * 32 + 1);
+  EXPECT_EQ(GetLE16(p + 10), 1 + 12 + 9 + 4 + 8 + 1);
+  EXPECT_EQ(bytes.substr(32, 11), std::string("NAME\0\0\0\0\0\0\0", 11));
+  EXPECT_EQ(bytes[32 + 11], 'C');
+  EXPECT_EQ(p[64 + 16], 9);
+  EXPECT_EQ(p[64 + 17], 2);
+  EXPECT_EQ(p[128 + 16], 8) << "D gets its length";
+  EXPECT_EQ(bytes[192], '\x0D');
+  EXPECT_EQ(bytes[193], '\x1A');
+}
+
+TEST_F(CommandsTest, CreateRefusesWhatItCannotWrite) {
+  EXPECT_FALSE(CreateDbf(File("a"), 0x04, kSpecs));
+  EXPECT_FALSE(CreateDbf(File("a"), 0x03, {}));
+  EXPECT_FALSE(CreateDbf(File("a"), 0x03, {{"1BAD", 'C', 5, 0}}));
+  EXPECT_FALSE(CreateDbf(File("a"), 0x03, {{"X", 'C', 5, 0}, {"x", 'N', 5, 0}}));
+  EXPECT_FALSE(CreateDbf(File("a"), 0x03, {{"X", 'N', 5, 4}}));
+  EXPECT_FALSE(CreateDbf(File("a"), 0x03, {{"X", 'Q', 5, 0}}));
+  EXPECT_FALSE(CreateDbf(File("a"), 0x03, {{"NOTES", 'M', 10, 0}}));
+  EXPECT_NE(Errors().PendingMessage.find("version byte with a memo file"), std::string::npos);
+  TakeError();
+  MemoHookTable() = MemoHooks{};
+  EXPECT_FALSE(CreateDbf(File("a"), 0x83, {{"NOTES", 'M', 10, 0}}))
+      << "no memo layer installed: the M field is refused";
+  EXPECT_NE(Errors().PendingMessage.find("memo files are not available"), std::string::npos);
+  TakeError();
+  EXPECT_FALSE(FilePresent(File("a.DBF")));
+  // With the memo layer's hook, the memo file is created alongside.
+  std::string created;
+  uint8_t kind = 0;
+  MemoHookTable().CreateMemofile = [&](const std::string& name, uint8_t k) {
+    created = name;
+    kind = k;
+  };
+  EXPECT_TRUE(CreateDbf(File("m"), 0x8B, {{"NOTES", 'M', 0, 0}}));
+  EXPECT_EQ(created, File("m.DBF"));
+  EXPECT_EQ(kind, 0x8B);
+}
+
+TEST_F(CommandsTest, UseFindsNamesInAnyCase) {
+  WriteFileBytes(File("peers.dbf"), MakeDbf(0x03, {{"A", 'C', 3}}, {" abc"}));
+  ASSERT_TRUE(Use(File("PEERS"))) << TakeError();
+  EXPECT_EQ(FieldText(1), "abc");
+  EXPECT_EQ(AreaAlias(), "PEERS");
+  EXPECT_FALSE(Use(File("missing")));
+  EXPECT_EQ(ErrorCode(), 2);
+}
+
+TEST_F(CommandsTest, UseOpensTheMemoFileThroughTheHook) {
+  WriteFileBytes(File("M.DBF"), MakeDbf(0x83, {{"N", 'M', 10}}, {}));
+  MemoHookTable() = MemoHooks{};
+  int opened = 0, closed = 0;
+  MemoHookTable().OpenMemofile = [&](const std::string&) { ++opened; };
+  MemoHookTable().CloseMemofile = [&] { ++closed; };
+  ASSERT_TRUE(Use(File("M.DBF")));
+  EXPECT_TRUE(CurrentArea()->has_memo);
+  EXPECT_EQ(opened, 1);
+  CloseArea();
+  EXPECT_EQ(closed, 1);
+  // A memo file that does not open fails the Use and leaves the area empty.
+  MemoHookTable().OpenMemofile = [&](const std::string& name) { SetError(2, "Memo file not found: " + name + " [USE]"); };
+  EXPECT_FALSE(Use(File("M.DBF")));
+  EXPECT_EQ(ErrorCode(), 2);
+  EXPECT_EQ(CurrentArea(), nullptr);
+}
+
+TEST_F(CommandsTest, NavigationHidesDeletedRecordsAndFollowsTheFilter) {
+  MakeTable({{"a", false}, {"b", true}, {"c", false}, {"d", true}, {"e", false}});
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  SetDeleted(true);
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "c", "e"}));
+  EXPECT_EQ(Walk(true), (std::vector<std::string>{"e", "c", "a"}));
+  // A filter through the expression hooks (here: a stand-in evaluator).
+  static int32_t result;
+  ExprHookTable().ExpressionsAvailable = true;
+  ExprHookTable().AssignExpr = [](const std::string&) { return reinterpret_cast<CompiledExpr*>(&result); };
+  ExprHookTable().ExprType = [](const CompiledExpr*) { return 'L'; };
+  ExprHookTable().Evaluate = [](CompiledExpr*) -> const void* {
+    result = FieldText(1) != "c";
+    return &result;
+  };
+  int released = 0;
+  ExprHookTable().ReleaseExpr = [&](CompiledExpr*& e) { ++released, e = nullptr; };
+  ASSERT_TRUE(SetFilter("NAME <> 'c'"));
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "e"}));
+  Skip(-5);
+  EXPECT_TRUE(Bof());
+  EXPECT_EQ(FieldText(1), "a");
+  Skip(7);
+  EXPECT_TRUE(Eof());
+  EXPECT_EQ(RecNo(), 6);
+  ASSERT_TRUE(SetFilter(""));
+  EXPECT_EQ(released, 1);
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "c", "e"}));
+}
+
+TEST_F(CommandsTest, FilterNeedsTheExpressionLayerAndALogicalResult) {
+  MakeTable({{"a", false}});
+  ExprHookTable() = ExprHooks{};
+  EXPECT_FALSE(SetFilter("NAME = 'a'"));
+  EXPECT_EQ(ErrorCode(), 220);
+  TakeError();
+  ExprHookTable().ExpressionsAvailable = true;
+  ExprHookTable().AssignExpr = [](const std::string&) { return reinterpret_cast<CompiledExpr*>(8); };
+  ExprHookTable().Evaluate = [](CompiledExpr*) -> const void* { return nullptr; };
+  ExprHookTable().ExprType = [](const CompiledExpr*) { return 'C'; };
+  int released = 0;
+  ExprHookTable().ReleaseExpr = [&](CompiledExpr*& e) { ++released, e = nullptr; };
+  EXPECT_FALSE(SetFilter("NAME"));
+  EXPECT_EQ(released, 1);
+  EXPECT_EQ(CurrentArea()->FilterExpression, nullptr);
+}
+
+TEST_F(CommandsTest, EmptyTableIsAtBothEnds) {
+  MakeTable({});
+  GoTop();
+  EXPECT_TRUE(Eof());
+  EXPECT_TRUE(Bof());
+  EXPECT_EQ(RecNo(), 1);
+  Skip(1);
+  EXPECT_TRUE(Eof());
+}
+
+TEST_F(CommandsTest, FieldsAreWrittenInTheirStoredForms) {
+  MakeTable({{"x", false}});
+  ASSERT_TRUE(SetFieldNum(2, 1234.567));
+  EXPECT_EQ(FieldRaw(2), "  1234.57");
+  ASSERT_TRUE(SetFieldText(2, "-0.005"));
+  EXPECT_EQ(FieldRaw(2), "    -0.01");
+  ASSERT_TRUE(SetFieldText(2, "999999.994"));
+  EXPECT_EQ(FieldRaw(2), "999999.99");
+  EXPECT_FALSE(SetFieldText(2, "999999.995")) << "rounds to 1000000.00, too wide";
+  EXPECT_FALSE(SetFieldNum(3, 12345));
+  EXPECT_FALSE(SetFieldText(3, "12a"));
+  EXPECT_EQ(FieldRaw(2), "999999.99") << "a refused value leaves the field alone";
+  TakeError();
+  ASSERT_TRUE(SetFieldNum(3, -42));
+  EXPECT_EQ(FieldRaw(3), " -42");
+  EXPECT_DOUBLE_EQ(FieldNum(3), -42);
+  ASSERT_TRUE(SetFieldDate(4, "20240229"));
+  EXPECT_EQ(FieldDate(4), "20240229");
+  EXPECT_FALSE(SetFieldDate(4, "2024-02-29"));
+  EXPECT_FALSE(SetFieldDate(4, "20241301"));
+  ASSERT_TRUE(SetFieldDate(4, ""));
+  EXPECT_EQ(FieldDate(4), "        ");
+  ASSERT_TRUE(SetFieldLogical(5, true));
+  EXPECT_TRUE(FieldLogical(5));
+  ASSERT_TRUE(SetFieldText(5, "f"));
+  EXPECT_EQ(FieldRaw(5), "F");
+  EXPECT_FALSE(SetFieldText(1, "thirteen char"));
+  ASSERT_TRUE(SetFieldText(1, "twelve chars   "));
+  EXPECT_EQ(FieldRaw(1), "twelve chars");
+  EXPECT_FALSE(SetFieldText(9, "x"));
+  EXPECT_EQ(FieldNumber("amount"), 2);
+  EXPECT_EQ(FieldNumber("nope"), 0);
+  TakeError();
+  ASSERT_TRUE(Replace());
+  Dbf4Go(1);
+  EXPECT_EQ(FieldText(1), "twelve chars");
+  EXPECT_DOUBLE_EQ(FieldNum(2), 999999.99);
+}
+
+TEST_F(CommandsTest, PackRemovesDeletedRecordsAndZapEmpties) {
+  MakeTable({{"a", true}, {"b", false}, {"c", true}, {"d", true}, {"e", false}});
+  ASSERT_TRUE(Pack()) << TakeError();
+  EXPECT_EQ(RecCount(), 2);
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"b", "e"}));
+  CloseArea();
+  std::string bytes = ReadFileBytes(File("T.DBF"));
+  auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t hl = GetLE16(p + 8), rl = GetLE16(p + 10);
+  EXPECT_EQ(GetLE32(p + 4), 2u);
+  ASSERT_EQ(bytes.size(), hl + 2 * rl + 1);
+  EXPECT_EQ(bytes.back(), '\x1A');
+
+  ASSERT_TRUE(Use(File("T")));
+  EXPECT_FALSE(Pack()) << "a shared table is not packed";
+  EXPECT_EQ(ErrorCode(), 225);
+  TakeError();
+  ASSERT_TRUE(Use(File("T"), Exclusive()));
+  ASSERT_TRUE(Zap());
+  EXPECT_EQ(RecCount(), 0);
+  CloseArea();
+  bytes = ReadFileBytes(File("T.DBF"));
+  EXPECT_EQ(bytes.size(), hl + 1);
+  EXPECT_EQ(GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4), 0u);
+}
+
+TEST_F(CommandsTest, AppendAndReplaceCallTheIndexHooksInsideTheWriteBracket) {
+  MakeTable({{"a", false}});
+  std::vector<std::string> calls;
+  IndexHooks& ix = IndexHookTable();
+  ix.IndexOpen = [] { return true; };
+  ix.WriteBracket = [&](bool enter) { calls.push_back(enter ? "enter" : "leave"); };
+  ix.RecordAppended = [&] { calls.push_back("appended"); };
+  ix.RecordReplaced = [&] { calls.push_back("replaced"); };
+  ASSERT_TRUE(AppendBlank());
+  ASSERT_TRUE(Replace());
+  EXPECT_EQ(calls, (std::vector<std::string>{"enter", "appended", "leave", "enter", "replaced", "leave"}));
+  IndexHookTable() = IndexHooks{};
+}
+
+TEST_F(CommandsTest, NavigationFollowsTheIndexHooks) {
+  MakeTable({{"a", false}, {"b", false}, {"c", false}});
+  // An order that runs 3, 1, 2.
+  static const int32_t kOrder[] = {3, 1, 2};
+  static int pos;
+  IndexHooks& ix = IndexHookTable();
+  ix.IndexOpen = [] { return true; };
+  ix.Top = [] { return kOrder[pos = 0]; };
+  ix.Bottom = [] { return kOrder[pos = 2]; };
+  ix.Next = [] { return ++pos < 3 ? kOrder[pos] : 0; };
+  ix.Prior = [] { return --pos >= 0 ? kOrder[pos] : 0; };
+  ix.Eof = [] { return pos >= 3; };
+  ix.Bof = [] { return pos < 0; };
+  ix.SetBof = [](bool) {};
+  ix.SetEof = [](bool) {};
+  std::vector<std::string> seen;
+  for (GoTop(); !Eof(); Skip(1)) seen.push_back(FieldText(1));
+  EXPECT_EQ(seen, (std::vector<std::string>{"c", "a", "b"}));
+  IndexHookTable() = IndexHooks{};
+}
+
+// ---------------------------------------------------------------------------------------
+// Corrupted files
+
+class CorruptTableTest : public TableTest {
+ protected:
+  // Use on the bytes must fail with 210 and a message naming the check.
+  void ExpectRefused(const std::string& bytes, const std::string& reason) {
+    WriteFileBytes(File("BAD.DBF"), bytes);
+    EXPECT_FALSE(Use(File("BAD.DBF"))) << reason;
+    EXPECT_EQ(ErrorCode(), 210) << reason;
+    EXPECT_NE(Errors().PendingMessage.find(reason), std::string::npos)
+        << Errors().PendingMessage << " / " << reason;
+    EXPECT_EQ(CurrentArea(), nullptr);
+    TakeError();
+  }
+  const std::string good_ = MakeDbf(0x03, {{"A", 'C', 4}, {"B", 'N', 3}}, {" abcd123", " efgh456"});
+};
+
+TEST_F(CorruptTableTest, EveryTruncationIsRefusedOrReadable) {
+  for (size_t n = 0; n < good_.size(); ++n) {
+    WriteFileBytes(File("CUT.DBF"), good_.substr(0, n));
+    bool opened = Use(File("CUT.DBF"));
+    if (opened) {
+      // What opens must read cleanly to the end.
+      int count = 0;
+      for (GoTop(); !Eof() && ErrorCode() == 0; Skip(1)) ++count;
+      EXPECT_EQ(ErrorCode(), 0) << n;
+      EXPECT_LE(count, 2);
+      CloseArea();
+    } else {
+      EXPECT_NE(ErrorCode(), 0) << n;
+      TakeError();
+    }
+  }
+}
+
+TEST_F(CorruptTableTest, HeaderChecks) {
+  ExpectRefused("", "shorter than a table header");
+  std::string bad = good_;
+  bad[0] = 0x43;
+  ExpectRefused(bad, "unknown version byte 0x43");
+  bad = good_;
+  PutLE16(reinterpret_cast<uint8_t*>(bad.data()) + 8, 4000);
+  ExpectRefused(bad, "beyond the end of the file");
+  bad = good_;
+  PutLE16(reinterpret_cast<uint8_t*>(bad.data()) + 8, 20);
+  ExpectRefused(bad, "out of range");
+  bad = good_;
+  PutLE16(reinterpret_cast<uint8_t*>(bad.data()) + 10, 9);
+  ExpectRefused(bad, "do not add up");
+  bad = good_;
+  PutLE16(reinterpret_cast<uint8_t*>(bad.data()) + 10, 0);
+  ExpectRefused(bad, "too small");
+  bad = good_;
+  bad[32 + 32 + 32] = 'X';  // the terminator overwritten
+  ExpectRefused(bad, "without their terminator");
+  bad = good_;
+  bad[32 + 16] = 0;  // field A of length 0
+  ExpectRefused(bad, "of length 0");
+  ExpectRefused(MakeDbf(0x03, {}, {}), "no fields");
+}
+
+TEST_F(CorruptTableTest, TooManyFieldsAndUnknownTypes) {
+  std::vector<RawField> many(256, RawField{"F", 'C', 1});
+  ExpectRefused(MakeDbf(0x03, many, {}), "more than 255 fields");
+  many.resize(255);
+  WriteFileBytes(File("WIDE.DBF"), MakeDbf(0x03, many, {}));
+  EXPECT_TRUE(Use(File("WIDE.DBF")));
+  EXPECT_EQ(FieldCount(), 255);
+  // A type the engine does not know is accepted and takes no room in the typed image.
+  WriteFileBytes(File("ODD.DBF"), MakeDbf(0x03, {{"A", 'C', 2}, {"Z", '@', 8}}, {" ab12345678"}));
+  ASSERT_TRUE(Use(File("ODD.DBF")));
+  EXPECT_EQ(FieldType(2), '@');
+  EXPECT_EQ(CurrentArea()->typed_image.size(), 1u + 3);
+  EXPECT_EQ(FieldRaw(2), "12345678");
+}
+
+TEST_F(CorruptTableTest, CountBeyondTheFileIsCut) {
+  std::string bad = good_;
+  PutLE32(reinterpret_cast<uint8_t*>(bad.data()) + 4, 1000000);
+  WriteFileBytes(File("BIG.DBF"), bad);
+  ASSERT_TRUE(Use(File("BIG.DBF"), Exclusive()));
+  EXPECT_EQ(RecCount(), 2);
+  GoBottom();
+  EXPECT_EQ(FieldText(1), "efgh");
+}
+
+TEST_F(CorruptTableTest, Dbase2TableOpens) {
+  // 0x02, count 2, date, record length 6, descriptors of 16 bytes from offset 8.
+  std::string h(521, '\0');
+  h[0] = 0x02;
+  h[1] = 2;
+  h[6] = 6;
+  std::memcpy(&h[8], "NAME", 4);
+  h[8 + 11] = 'C';
+  h[8 + 12] = 5;
+  h[24] = 0x0D;
+  WriteFileBytes(File("D2.DBF"), h + " alpha beta " + "\x1A");
+  ASSERT_TRUE(Use(File("D2.DBF"))) << TakeError();
+  EXPECT_EQ(RecCount(), 2);
+  Skip(1);
+  EXPECT_EQ(FieldText(1), "beta");
+}
+
+}  // namespace
+}  // namespace zedra::testing
