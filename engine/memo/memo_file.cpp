@@ -292,7 +292,7 @@ void FreeBlocks(uint32_t first, uint32_t length) {
   if (!m || !IsDbase4Kind(m->kind)) return;
   const std::string where = MemoMsgName() + " [EditMemo/CloseMemo]";
   const uint16_t bs = m->block_size;
-  uint32_t total = uint32_t(m->file.Size() / bs);
+  uint32_t total = BlocksIn(m->file.Size(), bs);
   uint8_t hdr[kHdr4Size];
   if (m->file.ReadAt(0, hdr) != 0) {
     MemoError(kErrReadFault, where);
@@ -340,7 +340,8 @@ uint32_t AllocateBlocks(uint32_t need, uint32_t current, const std::string& oper
   if (!m || !IsDbase4Kind(m->kind)) return 0;
   const std::string where = MemoMsgName() + " [" + operation + "]";
   const uint16_t bs = m->block_size;
-  uint32_t total = std::max<uint32_t>(uint32_t(m->file.Size() / bs), 1);
+  // A partly filled last block counts, so that the end of the file never overlaps a memo.
+  uint32_t total = std::max<uint32_t>(BlocksIn(m->file.Size(), bs), 1);
   uint8_t rec[8];
   if (current != 0 && current < total) {
     if (m->file.ReadAt(uint64_t(current) * bs, rec) != 0) {
