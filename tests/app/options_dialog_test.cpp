@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <deque>
 #include <functional>
@@ -20,9 +22,13 @@
 
 #include "app/qt_test_environment.h"
 #include "app_settings.h"
+#include "application.h"
 #include "font_dialog.h"
+#include "main_form.h"
+#include "month_calendar.h"
 #include "my_color_grid.h"
 #include "prompts.h"
+#include "support/temp_dir.h"
 
 namespace dayvane {
 namespace {
@@ -382,6 +388,117 @@ TEST(FontDialogWindow, EscapeInTheFontPartClosesTheWholeDialog) {
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(window.result(), QDialog::Rejected);
   EXPECT_FALSE(window.FontPart()->isHidden());
+}
+
+// ---- The road of one settings change, through the main window ----
+
+// One run of the program in a working directory of its own: the forms created and the
+// main window shown, with every dialog run by `prompts`.
+class ProgramRun {
+ public:
+  explicit ProgramRun(const QString& dir) {
+    QDir::setCurrent(dir);
+    InitSettingsModule();
+    forms_ = CreateForms();
+    forms_.Form1->show();
+    QCoreApplication::processEvents();
+  }
+  ~ProgramRun() {
+    forms_.Form1->close();
+    delete forms_.Form1;
+  }
+  TForm1* form() const { return forms_.Form1; }
+  TOptionsF* options() const { return forms_.OptionsF; }
+
+ private:
+  Forms forms_;
+};
+
+class OptionsRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = QDir::currentPath();
+    SetPrompts(&prompts_);
+  }
+  void TearDown() override {
+    SetPrompts(nullptr);
+    QDir::setCurrent(previous_);
+  }
+  QString Dir() const { return QString::fromStdString(dir_.path()); }
+
+  // Counts the calendar's pixels of one colour as it is drawn now.
+  static int CalendarPixels(TForm1* form, const QColor& color) {
+    const QImage image = form->MonthCalendar1->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += image.pixelColor(x, y) == color;
+    return n;
+  }
+
+  zedra::testing::TempDir dir_;
+  QString previous_;
+  ScriptedPrompts prompts_;
+};
+
+TEST_F(OptionsRoadTest, PickApplySaveAndTheNextStartShowsIt) {
+  {
+    ProgramRun run(Dir());
+    const QColor red(255, 0, 0);
+    EXPECT_EQ(CalendarPixels(run.form(), red), 0);
+    prompts_.exec = [&](QDialog* dialog) {
+      EXPECT_EQ(dialog, run.options());
+      dialog->show();
+      TMyColorGrid* grid = run.options()->CG;
+      QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(9).center());
+      run.options()->Button1->click();
+      return dialog->result();
+    };
+    run.form()->OptionsB->click();
+    EXPECT_EQ(run.form()->MonthCalendar1->ColorSlot(TMonthCalendar::kSlotMonthBackground), kRed);
+    EXPECT_TRUE(Settings().UnsavedChanges);
+    // The month background is painted red now.
+    EXPECT_GT(CalendarPixels(run.form(), red), 1000);
+
+    run.form()->SaveBClick();
+    const std::string ini = zedra::testing::ReadFileBytes(dir_.File("Dayvane.Ini"));
+    EXPECT_NE(ini.find("\r\nCMBC=255\r\n"), std::string::npos) << ini;
+    EXPECT_FALSE(Settings().UnsavedChanges);
+  }
+  ProgramRun next(Dir());
+  EXPECT_EQ(next.form()->MonthCalendar1->ColorSlot(TMonthCalendar::kSlotMonthBackground), kRed);
+}
+
+TEST_F(OptionsRoadTest, ChosenFontReachesTheCalendarOnlyOnApply) {
+  ProgramRun run(Dir());
+  const FontChoice serif{QStringLiteral("DejaVu Serif"), 16, kBlue, kStyleItalic};
+  bool apply = false;
+  prompts_.exec = [&](QDialog* dialog) {
+    if (auto* fonts = qobject_cast<FontDialogWindow*>(dialog)) {
+      fonts->SetChoice(serif);
+      return int(QDialog::Accepted);
+    }
+    dialog->show();
+    run.options()->Button3->click();
+    if (apply) {
+      run.options()->Button1->click();
+    } else {
+      prompts_.answers = {QMessageBox::Yes};
+      run.options()->CancelB->click();
+    }
+    return dialog->result();
+  };
+  run.form()->OptionsB->click();
+  EXPECT_EQ(run.form()->MonthCalendar1->font().family(), L("System"));
+  EXPECT_EQ(AppSettings().CalFN, L("System"));
+
+  apply = true;
+  run.form()->OptionsB->click();
+  EXPECT_TRUE(Settings().FontChanged);
+  const QFont font = run.form()->MonthCalendar1->font();
+  EXPECT_EQ(font.family(), L("DejaVu Serif"));
+  EXPECT_EQ(font.pointSize(), 16);
+  EXPECT_TRUE(font.italic());
+  EXPECT_EQ(run.form()->MonthCalendar1->ColorSlot(TMonthCalendar::kSlotText), kBlue);
 }
 
 }  // namespace
