@@ -1,0 +1,266 @@
+// Locks and sharing between two real processes: record and file locks, the record count
+// of shared and exclusive areas, exclusive opens, the retry policy, the memo pad lock and
+// a writer killed half-way.
+#include <chrono>
+
+#include "platform/platform.h"
+#include "table_test_util.h"
+
+namespace zedra::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class SharingTest : public TableTest {
+ protected:
+  void SetUp() override {
+    TableTest::SetUp();
+    path_ = File("S.DBF");
+    WriteFileBytes(path_, MakeDbf(0x03, {{"NAME", 'C', 8}}, {" one", " two", " three"}));
+  }
+  // In the child: opens the table in area 2 (its own open file) and runs body.
+  pid_t Child(const std::function<int()>& body, bool exclusive = false) {
+    return StartChild([=, this] {
+      Select(2);
+      if (!Use(path_, exclusive ? Exclusive() : UseOptions{})) return 50 + ErrorCode() % 50;
+      return body();
+    });
+  }
+  std::string path_;
+};
+
+TEST_F(SharingTest, SharedAreaSeesRecordsAnotherProgramAppended) {
+  ASSERT_TRUE(Use(path_));
+  EXPECT_EQ(RecCount(), 3);
+  std::string out;
+  ASSERT_EQ(RunCommand(std::string(ZEDRA_TOOL_PATH) + " append " + path_ + " NAME=four", &out), 0) << out;
+  EXPECT_EQ(RecCount(), 4);
+  GoBottom();
+  EXPECT_EQ(FieldText(1), "four");
+  // Our own append goes after it, not over it.
+  ASSERT_TRUE(AppendBlank());
+  EXPECT_EQ(RecNo(), 5);
+}
+
+TEST_F(SharingTest, ExclusiveAreaKeepsItsCount) {
+  ASSERT_TRUE(Use(path_, Exclusive()));
+  // A writer that ignores the sharing rules adds a record behind our back.
+  std::string bytes = ReadFileBytes(path_);
+  bytes.pop_back();
+  WriteFileBytes(path_, bytes + " four    \x1A");
+  EXPECT_EQ(RecCount(), 3);
+}
+
+TEST_F(SharingTest, ExclusiveUseFailsWhileAnotherProgramHasTheTable) {
+  ASSERT_TRUE(Use(path_));
+  pid_t pid = StartChild([=, this] {
+    Select(2);
+    return Use(path_, Exclusive()) ? 0 : int(ErrorCode());
+  });
+  EXPECT_EQ(WaitChild(pid), 32) << "sharing violation";
+  // And a table open exclusively here keeps the other program out.
+  CloseArea();
+  ASSERT_TRUE(Use(path_, Exclusive()));
+  pid = Child([] { return 0; });
+  EXPECT_EQ(WaitChild(pid), 50 + 32 % 50);
+}
+
+TEST_F(SharingTest, RecordLocksCollideOnlyOnTheSameRecord) {
+  ASSERT_TRUE(Use(path_));
+  ASSERT_TRUE(RLock(2));
+  EXPECT_TRUE(IsLocked(2));
+  EXPECT_FALSE(IsLocked(1));
+  pid_t pid = Child([] {
+    int result = 0;
+    if (RLock(2)) result |= 1;   // must fail: held by the parent
+    if (!RLock(1)) result |= 2;  // must succeed
+    if (!RLock(3)) result |= 4;
+    if (FLock()) result |= 8;    // must fail: record 2 is inside the file range
+    return result;
+  });
+  EXPECT_EQ(WaitChild(pid), 0);
+  // Released, the record can be taken by the other program.
+  ASSERT_TRUE(UnlockRec(2));
+  pid = Child([] { return RLock(2) ? 0 : 1; });
+  EXPECT_EQ(WaitChild(pid), 0);
+}
+
+TEST_F(SharingTest, FileLockAndUnlockReleaseExactlyTheirRanges) {
+  ASSERT_TRUE(Use(path_));
+  ASSERT_TRUE(FLock());
+  EXPECT_TRUE(IsLocked(3));
+  const uint64_t base = Tables().LockBase;
+  auto probe = [=, this](uint64_t offset, uint64_t length) {
+    pid_t pid = StartChild([=, this] {
+      EngineFile f;
+      if (f.Open(path_, 66) != 0) return 9;
+      return platform::LockRegion(f.handle(), offset, length) == 0 ? 0 : 1;
+    });
+    return WaitChild(pid);
+  };
+  EXPECT_EQ(probe(base + 1, 1), 1);
+  EXPECT_EQ(probe(base + Tables().FileLockLength, 1), 1);
+  EXPECT_EQ(probe(base + Tables().FileLockLength + 1, 1), 0) << "just past the file lock";
+  EXPECT_EQ(probe(base, 1), 0) << "the table lock byte is separate";
+  Unlock();
+  EXPECT_EQ(CurrentArea()->lock_state, LockState::None);
+  EXPECT_EQ(probe(base + 1, Tables().FileLockLength), 0);
+  ASSERT_TRUE(LockSingleByte());
+  EXPECT_EQ(probe(base + 1, 1), 1);
+  EXPECT_EQ(probe(base + 2, 1), 0);
+  Unlock();
+  EXPECT_EQ(probe(base + 1, 1), 0);
+}
+
+TEST_F(SharingTest, UnlockRecSelectorsAndCounts) {
+  ASSERT_TRUE(Use(path_));
+  EXPECT_TRUE(UnlockRec(-3)) << "nothing to release";
+  ASSERT_TRUE(RLock(1));
+  ASSERT_TRUE(RLock(2));
+  ASSERT_TRUE(RLock(3));
+  DbfArea& a = *CurrentArea();
+  EXPECT_EQ(a.lock_count, 3);
+  EXPECT_EQ(a.lock_state, LockState::Records);
+  EXPECT_FALSE(UnlockRec(7));
+  EXPECT_EQ(ErrorCode(), 220);
+  EXPECT_EQ(Errors().PendingMessage, "Record not locked. [UnlockRec(7)]");
+  EXPECT_TRUE(UnlockRec(-1));
+  EXPECT_EQ(a.lock_list, (std::vector<int32_t>{1, 2}));
+  EXPECT_TRUE(UnlockRec(-2));
+  EXPECT_EQ(a.lock_list, (std::vector<int32_t>{2}));
+  EXPECT_FALSE(UnlockRec(0));
+  EXPECT_EQ(Errors().PendingMessage, "[UnlockRec(0)]");
+  EXPECT_FALSE(UnlockRec(-4));
+  EXPECT_TRUE(UnlockRec(2));
+  EXPECT_EQ(a.lock_count, 0);
+  EXPECT_EQ(a.lock_state, LockState::None);
+}
+
+TEST_F(SharingTest, LockingOffTouchesNoLock) {
+  ASSERT_TRUE(Use(path_));
+  Tables().LockingOn = false;
+  EXPECT_TRUE(LockDbfFile());
+  EXPECT_TRUE(RLock(1));
+  EXPECT_EQ(CurrentArea()->lock_state, LockState::None);
+  UnlockDbfFile();
+  EXPECT_EQ(ErrorCode(), 0);
+  // No lock was taken: another program may take every range.
+  pid_t pid = StartChild([=, this] {
+    EngineFile f;
+    if (f.Open(path_, 66) != 0) return 9;
+    return platform::LockRegion(f.handle(), 0, 0xFFFFFFFFFFull) == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(WaitChild(pid), 0);
+}
+
+TEST_F(SharingTest, RetryPolicyWaitsBetweenAttempts) {
+  ASSERT_TRUE(Use(path_));
+  Signal ready, done;
+  pid_t pid = Child([&] {
+    if (!RLock(1)) return 1;
+    ready.Send();
+    done.Wait();
+    return 0;
+  });
+  ASSERT_TRUE(ready.Wait());
+  int pumped = 0;
+  SetWaitPump([&](uint32_t ms) {
+    ++pumped;
+    platform::SleepMs(std::min<uint32_t>(ms, 50));
+    return true;
+  });
+  Tables().RetryCount = 2;
+  Tables().RetryWait = 1;
+  auto start = Clock::now();
+  EXPECT_FALSE(RLock(1));
+  double took = SecondsSince(start);
+  EXPECT_GE(took, 1.9) << "3 attempts, a second apart";
+  EXPECT_LT(took, 3.0);
+  EXPECT_GT(pumped, 2) << "the window system is served while waiting";
+  // A callback that asks for more attempts restarts them; one that says no ends them.
+  Tables().RetryCount = 0;
+  int asked = 0;
+  Tables().RetryExhausted = [&] { return ++asked < 3; };
+  EXPECT_FALSE(RLock(1));
+  EXPECT_EQ(asked, 3);
+  SetWaitPump(nullptr);
+  done.Send();
+  EXPECT_EQ(WaitChild(pid), 0);
+}
+
+TEST_F(SharingTest, MemoPadLockWaitsARealIntervalBetweenAttempts) {
+  ASSERT_TRUE(Use(path_));
+  WriteFileBytes(File("S.DBT"), std::string(512, '\0'));
+  auto memo = std::make_unique<MemoDescriptor>();
+  ASSERT_EQ(memo->file.Open(File("S.DBT"), 66), 0u);
+  CurrentArea()->memo = std::move(memo);
+  CurrentArea()->has_memo = true;
+  Signal ready, done;
+  pid_t pid = StartChild([&] {
+    EngineFile f;
+    if (f.Open(File("S.DBT"), 66) != 0 || platform::LockRegion(f.handle(), 10, 1) != 0) return 1;
+    ready.Send();
+    done.Wait();
+    return 0;
+  });
+  ASSERT_TRUE(ready.Wait());
+  auto start = Clock::now();
+  EXPECT_FALSE(LockMemoPad());
+  EXPECT_GE(SecondsSince(start), 0.45) << "10 waits of about 50 ms";
+  EXPECT_FALSE(CurrentArea()->memo->pad_locked);
+  done.Send();
+  EXPECT_EQ(WaitChild(pid), 0);
+  EXPECT_TRUE(LockMemoPad());
+  EXPECT_TRUE(CurrentArea()->memo->pad_locked);
+  EXPECT_TRUE(UnlockMemoPad());
+  EXPECT_FALSE(CurrentArea()->memo->pad_locked);
+  CurrentArea()->has_memo = false;
+  CurrentArea()->memo.reset();
+}
+
+TEST_F(SharingTest, WriterKilledWhileAppendingLeavesAReadableTable) {
+  pid_t pid = Child([] {
+    for (int i = 0; i < 3; ++i) {
+      if (!AppendBlank() || !SetFieldText(1, "new" + std::to_string(i)) || !Replace()) return 1;
+    }
+    // Half of a record, then the program dies before anything else is written.
+    DbfArea& a = *CurrentArea();
+    std::vector<uint8_t> half(a.record_length / 2, 'Z');
+    a.file.WriteAt(a.RecordOffset(a.record_count + 1), half);
+    kill(getpid(), SIGKILL);
+    return 2;
+  });
+  EXPECT_EQ(WaitChild(pid), -1) << "killed";
+  ASSERT_TRUE(Use(path_));
+  EXPECT_EQ(RecCount(), 6);
+  GoBottom();
+  EXPECT_EQ(FieldText(1), "new2");
+  ASSERT_TRUE(AppendBlank());
+  EXPECT_EQ(RecNo(), 7);
+  CloseArea();
+  ASSERT_TRUE(Use(path_, Exclusive()));
+  EXPECT_EQ(RecCount(), 7);
+}
+
+TEST_F(SharingTest, ReopenSwitchesTheSharingMode) {
+  ASSERT_TRUE(Use(path_));
+  EXPECT_EQ(ReopenDbf(true), 0u);
+  EXPECT_TRUE(CurrentArea()->exclusive);
+  pid_t pid = Child([] { return 0; });
+  EXPECT_EQ(WaitChild(pid), 50 + 32 % 50);
+  EXPECT_EQ(ReopenDbf(false), 0u);
+  EXPECT_FALSE(CurrentArea()->exclusive);
+  pid = Child([] { return 0; });
+  EXPECT_EQ(WaitChild(pid), 0);
+  // A table opened exclusively is not reopened.
+  CloseArea();
+  ASSERT_TRUE(Use(path_, Exclusive()));
+  EXPECT_EQ(ReopenDbf(false), 5u);
+}
+
+}  // namespace
+}  // namespace zedra::testing
