@@ -80,8 +80,10 @@ long long DaysBeforeYear(long long year) {
 }
 
 double YmdToDay(long long year, long long month, long long day) {
+  // The calendar has no year 0: counted like year 1, its dates would fall on the days of
+  // years 1 and 2 and read back as other dates, so they are invalid like negative years.
   // Years beyond any date text are refused before the arithmetic could overflow.
-  if (year < 0 || year > 99999999 || month < 1 || month > 12 || day < 1) return kBlankDay;
+  if (year < 1 || year > 99999999 || month < 1 || month > 12 || day < 1) return kBlankDay;
   bool leap = IsLeapYear(year);
   int length = kMonthStart[month] - kMonthStart[month - 1] + (leap && month == 2 ? 1 : 0);
   if (day > length) return kBlankDay;

@@ -22,7 +22,7 @@ bool IsLeapYear(long long year);
 // Days of all years before `year` (0 for year 1 and below).
 long long DaysBeforeYear(long long year);
 
-// The day number of a date, or kBlankDay when the date is invalid (a year below 0, a
+// The day number of a date, or kBlankDay when the date is invalid (a year below 1, a
 // month outside 1..12, a day outside the month).
 double YmdToDay(long long year, long long month, long long day);
 

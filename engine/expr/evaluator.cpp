@@ -226,7 +226,7 @@ void RunOperator(int op) {
       size_t n = 0;
       auto put = [&](std::string_view part) {
         size_t take = std::min(part.size(), kMaxText - n);
-        std::memmove(out + n, part.data(), take);
+        if (take) std::memmove(out + n, part.data(), take);
         n += take;
       };
       put(a.substr(0, keep));
@@ -347,7 +347,7 @@ void PushText(std::string_view text) {
   size_t n = std::min(text.size(), kMaxText);
   // The value may live in the pool itself (a popped operand): build it aside first.
   char* out = s.scratch.data();
-  std::memmove(out, text.data(), n);
+  if (n) std::memmove(out, text.data(), n);
   out[n] = '\0';
   PushWD(ValChar, out, static_cast<int>(n) + 1);
 }
@@ -610,7 +610,7 @@ const void* GetFieldValue(int field, char* buffer, int area) {
   switch (f.type) {
     case 'C': {
       size_t n = std::min(length, kMaxText);
-      std::memcpy(buffer, bytes, n);
+      if (n) std::memcpy(buffer, bytes, n);
       buffer[n] = '\0';
       s.field_push_length = static_cast<int>(n) + 1;
       return buffer;
@@ -618,7 +618,7 @@ const void* GetFieldValue(int field, char* buffer, int area) {
     case 'D':
       // Only the field's own bytes: a date field shorter than 8 reads as an invalid date.
       s.date_text.fill('\0');
-      std::memcpy(s.date_text.data(), bytes, std::min<size_t>(length, 8));
+      if (length) std::memcpy(s.date_text.data(), bytes, std::min<size_t>(length, 8));
       return s.date_text.data();
     case 'N':
     case 'F':

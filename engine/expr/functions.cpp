@@ -283,7 +283,7 @@ void RunFunction(int opcode, int argc) {
       size_t used = 0;
       auto put = [&](std::string_view part) {
         size_t take = std::min(part.size(), kMaxText - used);
-        std::memmove(out + used, part.data(), take);
+        if (take) std::memmove(out + used, part.data(), take);
         used += take;
       };
       std::string_view head = s.substr(0, cut_at), tail = s.substr(std::min(length, cut_at + cut));

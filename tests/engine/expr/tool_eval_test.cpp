@@ -1,0 +1,82 @@
+// zedra eval, and zedra list with a filter, run as a separate program.
+#include "expr_test_util.h"
+
+namespace zedra::testing {
+namespace {
+
+class ToolEvalTest : public ExprTest {
+ protected:
+  // Runs the tool with the given arguments (already quoted for the shell); standard
+  // output and standard error together.
+  int Tool(const std::string& arguments, std::string* output) {
+    return RunCommand(std::string("LC_ALL=C ") + ZEDRA_TOOL_PATH + " " + arguments + " 2>&1",
+                      output);
+  }
+};
+
+TEST_F(ToolEvalTest, PrintsTypeWidthDecimalsAndValue) {
+  struct Case {
+    const char* arguments;
+    const char* output;
+  } cases[] = {
+      {"eval \"STR(3.14159, 8, 2)\"", "C\t0\t0\t    3.14\n"},
+      {"eval \"CTOD('12/31/99') - CTOD('01/01/99')\"", "N\t13\t2\t364.00\n"},
+      {"eval -- \"-1\"", "N\t13\t2\t-1.00\n"},
+      {"eval \"CTOD('12/31/99')\"", "D\t8\t0\t19991231\n"},
+      {"eval \"CTOD('')\"", "D\t8\t0\t        \n"},
+      {"eval \"1 < 2\"", "L\t1\t0\t.T.\n"},
+      {"eval --style 5 --century \"DTOC(CTOD('31.12.99'))\"", "C\t0\t0\t31.12.1999\n"},
+      {"eval --check \"1 + 1\"", "362\n"},
+      {"eval --check --key \"1 + 1\"", "0\n"},
+      {"eval --check \"  \"", "359\n"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(Tool(c.arguments, &out), 0) << c.arguments << "\n" << out;
+    EXPECT_EQ(out, c.output) << c.arguments;
+  }
+}
+
+TEST_F(ToolEvalTest, ErrorsGoToStandardErrorWithTheExcerpt) {
+  std::string out;
+  EXPECT_NE(Tool("eval \"1+'A'\"", &out), 0);
+  EXPECT_EQ(out,
+            "Error # 351 (Undefined error)\n"
+            "Error in expression : PARSER:Type mismatch in expression \"+\"\n"
+            "[1+'A']\n"
+            " [AssignExpr]\n");
+  EXPECT_NE(Tool("eval \"1/0\" 2>/dev/null >/dev/null; exit $?", &out), 0);
+  EXPECT_NE(Tool("eval", &out), 0);
+}
+
+TEST_F(ToolEvalTest, EvaluatesOnARecordAndFiltersAList) {
+  MakeTable("sales",
+            {{"NAME", 'C', 8, 0}, {"AMOUNT", 'N', 8, 2}, {"ACTIVE", 'L', 1, 0}},
+            {{"Ann", "100", "T"},
+             {"Bob", "600", "T"},
+             {"*", "Cyd", "700", "T"},
+             {"Dan", "501", "F"},
+             {"Eve", "500", "T"}});
+  CloseAllAreas();
+  const std::string table = dir_.File("sales.dbf");
+  std::string out;
+  ASSERT_EQ(Tool("eval --table " + table + " --record 2 \"UPPER(NAME) + STR(AMOUNT)\"", &out), 0)
+      << out;
+  EXPECT_EQ(out, "C\t0\t0\tBOB            600\n");
+  ASSERT_EQ(Tool("eval --table " + table + " \"AMOUNT\"", &out), 0) << out;
+  EXPECT_EQ(out, "N\t8\t2\t100.00\n");
+  ASSERT_EQ(Tool("list " + table + " --csv --filter \"AMOUNT > 500 .AND. .NOT. DELETED()\"", &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "NAME,AMOUNT,ACTIVE\r\nBob,600.00,T\r\nDan,501.00,F\r\n");
+  ASSERT_EQ(Tool("list " + table + " --csv --deleted-hidden --filter \"AMOUNT > 500 .AND. ACTIVE\"",
+                 &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "NAME,AMOUNT,ACTIVE\r\nBob,600.00,T\r\n");
+  EXPECT_NE(Tool("list " + table + " --filter \"AMOUNT >\"", &out), 0);
+  EXPECT_NE(out.find("Syntax error"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace zedra::testing
