@@ -81,6 +81,10 @@ bool AppendBlank();
 // Appends the record buffer as it stands as a new record and makes it current. Shared:
 // under the table lock byte, with the new record locked afterwards.
 bool AppendRecord();
+// Appends every record of the table open in work area `source` (deleted ones too, unless
+// that area hides them). Fields are matched by name and type; memo fields get their memo
+// copied into this table's memo file through the CopyMemo hook.
+bool AppendFrom(uint8_t source);
 // Writes the record buffer back as the current record.
 bool Replace();
 bool DeleteRec();

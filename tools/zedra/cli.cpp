@@ -51,6 +51,16 @@ const std::vector<Command> kCommands = {
      "goes after \"--\".",
      {{"--table", "--record", "--style"}, {"--century", "--check", "--key"}},
      CmdEval},
+    {"memo", "memo TABLE FIELD RECNO [--utf8]",
+     "Prints the whole text of a memo field of a record, byte for byte as stored (--utf8:\n"
+     "converted from Windows-1252).",
+     {{}, {"--utf8"}},
+     CmdMemo},
+    {"pack", "pack TABLE",
+     "Removes the deleted records of a table (opened exclusively) and rewrites its memo\n"
+     "file with only the memos the records refer to.",
+     {},
+     CmdPack},
 };
 
 void PrintHelp(std::ostream& out) {

@@ -1,0 +1,112 @@
+// zedra memo and pack, and the memo side of list and append: memo texts on the command
+// line.
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+#include "base/errors.h"
+#include "base/files.h"
+#include "cli.h"
+#include "memo/memo.h"
+#include "platform/platform.h"
+#include "table/commands.h"
+
+namespace zedra::cli {
+namespace {
+
+int Fail(std::ostream& err) {
+  int status = ReportEngineFailure(err);
+  CloseAllAreas();
+  return status ? status : 1;
+}
+
+uint64_t SizeOf(const std::string& path) {
+  std::vector<platform::DirEntry> entries;
+  PathParts p = SplitPath(path);
+  std::string dir = p.dir.empty() ? std::string(".") : p.dir;
+  if (platform::ListDirectory(dir, p.name + p.ext, &entries) != 0 || entries.empty()) return 0;
+  return entries.front().size;
+}
+
+}  // namespace
+
+std::string MemoListValue(int k, size_t width) {
+  std::string text = GetMemoText(k);
+  if (ErrorCode() != 0) {
+    // A damaged memo shows as no text in a listing; `zedra memo` reports it.
+    Errors().ErrorCode = 0;
+    return std::string();
+  }
+  size_t end = text.find_first_of("\r\n");
+  if (end != std::string::npos) text.resize(end);
+  if (text.size() > width) text.resize(width);
+  return platform::Cp1252ToUtf8(text);
+}
+
+bool SetMemoValue(int k, const std::string& value, std::ostream& err) {
+  std::string text = value;
+  if (!value.empty() && value[0] == '@') {
+    std::ifstream in(value.substr(1), std::ios::binary);
+    if (!in) {
+      err << "zedra append: cannot read " << value.substr(1) << "\n";
+      return false;
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+  } else {
+    text = platform::Utf8ToCp1252(value);
+  }
+  if (!ReplaceMemo(k, text)) {
+    if (ReportEngineFailure(err) == 0) err << "zedra append: the memo was not stored\n";
+    return false;
+  }
+  return true;
+}
+
+int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("memo");
+  long long recno = 0;
+  if (args.positional.size() != 3) return UsageError(command, "TABLE FIELD RECNO are needed", err);
+  if (!ParseInt(args.positional[2], &recno) || recno < 1)
+    return UsageError(command, "RECNO must be a record number from 1", err);
+  if (!Use(args.positional[0])) return Fail(err);
+  int k = FieldNumber(args.positional[1]);
+  if (k == 0 || FieldAt(k)->type != 'M') {
+    CloseAllAreas();
+    return UsageError(command, "\"" + args.positional[1] + "\" is not a memo field of the table",
+                      err);
+  }
+  if (recno > RecCount()) {
+    CloseAllAreas();
+    return UsageError(command, "the table has " + std::to_string(RecCount()) + " records", err);
+  }
+  Dbf4Go(int32_t(recno));
+  if (ErrorCode() != 0) return Fail(err);
+  std::string text = GetMemoText(k);
+  if (ErrorCode() != 0) return Fail(err);
+  out << (args.Has("--utf8") ? platform::Cp1252ToUtf8(text) : text);
+  CloseAllAreas();
+  return ReportEngineFailure(err);
+}
+
+int CmdPack(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("pack");
+  if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
+  UseOptions options;
+  options.exclusive = true;
+  if (!Use(args.positional[0], options)) return Fail(err);
+  const std::string memo_name = CurrentArea()->memo ? CurrentArea()->memo->file_name : "";
+  const uint64_t memo_before = memo_name.empty() ? 0 : SizeOf(memo_name);
+  const int32_t before = RecCount();
+  if (!Pack()) return Fail(err);
+  out << "Packed " << CurrentArea()->file_name << ": " << RecCount() << " of " << before
+      << " records kept\n";
+  if (!memo_name.empty())
+    out << "Memo file " << memo_name << ": " << memo_before << " -> " << SizeOf(memo_name)
+        << " bytes\n";
+  CloseAllAreas();
+  return ReportEngineFailure(err);
+}
+
+}  // namespace zedra::cli
