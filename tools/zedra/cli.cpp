@@ -27,11 +27,12 @@ const std::vector<Command> kCommands = {
      {},
      CmdInfo},
     {"list", "list TABLE [--csv] [--fields A,B] [--deleted] [--start N] [--count N]\n"
-     "            [--filter EXPR] [--deleted-hidden]",
+     "            [--filter EXPR] [--deleted-hidden] [--memo-width N]",
      "Lists records in natural order, deleted ones included (marked * unless hidden with\n"
      "--deleted-hidden). --csv writes RFC 4180 CSV with a header line; --deleted adds a\n"
-     "first column _deleted (T/F); --filter shows only records for which EXPR is true.",
-     {{"--fields", "--start", "--count", "--filter"}, {"--csv", "--deleted", "--deleted-hidden"}},
+     "first column _deleted (T/F); --filter shows only records for which EXPR is true.\n"
+     "Memo fields show the first line of their text, cut to --memo-width characters (40).",
+     {{"--fields", "--start", "--count", "--filter", "--memo-width"}, {"--csv", "--deleted", "--deleted-hidden"}},
      CmdList},
     {"create", "create TABLE [--version 0x03|0x83|0x8B|0xF5] --field NAME:TYPE:LEN[:DEC] ...",
      "Creates an empty table. Types C, N, F, D, L and M (LEN may be left out for D, L, M).",
@@ -39,7 +40,8 @@ const std::vector<Command> kCommands = {
      CmdCreate},
     {"append", "append TABLE NAME=VALUE ...",
      "Appends one record; values as list --csv prints them (dates YYYY-MM-DD or YYYYMMDD,\n"
-     "logicals T or F). A value that does not fit its field appends nothing.",
+     "logicals T or F). A value that does not fit its field appends nothing. A memo field\n"
+     "takes its text, or NAME=@FILE the bytes of a file.",
      {},
      CmdAppend},
     {"eval", "eval [--table T] [--record N] [--style N] [--century] EXPR\n"

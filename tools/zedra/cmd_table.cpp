@@ -59,10 +59,15 @@ std::string IsoDate(std::string_view dtos) {
 // The one place where a field of the current record becomes text for `list`: C trimmed
 // on the right and turned into UTF-8, N and F as stored without leading blanks, D as
 // YYYY-MM-DD (empty when blank), L as T or F, M as its block number (empty without memo).
+// Memo fields show the first line of their text, cut to --memo-width characters.
+size_t list_memo_width = 40;
+
 std::string ListValue(int k) {
   const FieldDesc* f = FieldAt(k);
   if (!f) return "";
   switch (f->type) {
+    case 'M':
+      return MemoListValue(k, list_memo_width);
     case 'C':
       return platform::Cp1252ToUtf8(FieldText(k));
     case 'D':
@@ -145,6 +150,11 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     return UsageError(command, "--start needs a record number from 1", err);
   if (args.Has("--count") && (!ParseInt(args.Value("--count"), &count) || count < 0))
     return UsageError(command, "--count needs a number from 0", err);
+  long long memo_width = 40;
+  if (args.Has("--memo-width") &&
+      (!ParseInt(args.Value("--memo-width"), &memo_width) || memo_width < 0))
+    return UsageError(command, "--memo-width needs a number from 0", err);
+  list_memo_width = size_t(memo_width);
   int status = 0;
   if (!OpenTable(command, args, err, &status)) return status;
   const DbfArea& area = *CurrentArea();
@@ -284,6 +294,14 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
     if (k == 0) {
       CloseAllAreas();
       return UsageError(command, "\"" + pair + "\" does not name a field of the table (NAME=VALUE)", err);
+    }
+    if (FieldAt(k)->type == 'M') {
+      // A memo: the text, or "@FILE" for a file's bytes, stored in the memo file.
+      if (!SetMemoValue(k, pair.substr(eq + 1), err)) {
+        CloseAllAreas();
+        return 1;
+      }
+      continue;
     }
     if (!SetFieldText(k, AppendValue(*FieldAt(k), pair.substr(eq + 1)))) {
       status = ReportEngineFailure(err);
