@@ -77,9 +77,9 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
     return UsageError(command, "\"" + args.positional[1] + "\" is not a memo field of the table",
                       err);
   }
-  if (recno > RecCount()) {
+  if (const int32_t count = RecCount(); recno > count) {
     CloseAllAreas();
-    return UsageError(command, "the table has " + std::to_string(RecCount()) + " records", err);
+    return UsageError(command, "the table has " + std::to_string(count) + " records", err);
   }
   Dbf4Go(int32_t(recno));
   if (ErrorCode() != 0) return Fail(err);
