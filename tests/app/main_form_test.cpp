@@ -1,0 +1,453 @@
+// The main window's flows, headless, with the prompts answered by the tests: start-up
+// with and without a settings file, the close rules, Save, the options, about and help
+// commands, and the calendar's colour slots.
+#include "main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+
+#include "about_box.h"
+#include "app/app_test_support.h"
+#include "app/qt_test_environment.h"
+#include "application.h"
+#include "help_window.h"
+#include "month_calendar.h"
+#include "options_dialog.h"
+
+namespace dayvane {
+namespace {
+
+using testing::ScriptedPrompts;
+using testing::WorkingDirectory;
+using zedra::testing::ReadFileBytes;
+using zedra::testing::WriteFileBytes;
+
+QString L(const char* text) { return QString::fromLatin1(text); }
+
+void Settle() {
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+// One run of the program: the settings module started afresh, the forms created and the
+// main window shown (which reads the settings file).
+class ProgramRun {
+ public:
+  ProgramRun() {
+    InitSettingsModule();
+    forms_ = CreateForms();
+    form()->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form()));
+    Settle();
+  }
+  ~ProgramRun() { delete forms_.Form1; }
+
+  TForm1* form() const { return forms_.Form1; }
+  const Forms& forms() const { return forms_; }
+  void Close() {
+    Settle();
+    form()->close();
+  }
+
+ private:
+  Forms forms_;
+};
+
+// Writes the file a Save leaves behind for the window as it first opens, so that the next
+// run starts with stored sizes that match the window.
+std::string SaveMatchingFile(const WorkingDirectory& wd) {
+  ProgramRun run;
+  run.form()->SaveBClick();
+  run.Close();
+  return ReadFileBytes(wd.Ini());
+}
+
+std::string ReplaceLine(std::string file, const std::string& key, const std::string& value) {
+  const size_t at = file.find("\r\n" + key + "=");
+  EXPECT_NE(at, std::string::npos) << key;
+  const size_t end = file.find("\r\n", at + 2);
+  return file.replace(at + 2, end - at - 2, key + "=" + value);
+}
+
+TEST(MainFormTest, StartsWithTheDefaultsWithoutASettingsFile) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  TForm1* f = run.form();
+  EXPECT_EQ(f->windowTitle(), L("Dayvane 1.0"));
+  EXPECT_EQ(f->x(), 50);
+  EXPECT_EQ(f->y(), 50);
+  const auto& loaded = f->LoadedPlacement();
+  EXPECT_EQ(loaded.Top, 50);
+  EXPECT_EQ(loaded.Left, 50);
+  EXPECT_EQ(loaded.Width, 190);
+  EXPECT_EQ(loaded.Height, 153);
+  EXPECT_EQ(loaded.SPTOP, 305);
+  EXPECT_TRUE(f->Panel1->isVisible());
+  EXPECT_TRUE(f->MonthCalendar1->isVisible());
+  EXPECT_EQ(f->MonthCalendar1->selectedDate(), QDate::currentDate());
+  EXPECT_EQ(f->MonthCalendar1->font().family(), L("System"));
+  EXPECT_EQ(f->MonthCalendar1->font().pointSize(), 10);
+  EXPECT_FALSE(f->MonthCalendar1->font().bold());
+  EXPECT_EQ(f->Panel1->palette().color(QPalette::Window), QColor(0, 128, 128));
+  EXPECT_EQ(f->palette().color(QPalette::Window), QColor(0, 128, 128));
+  EXPECT_NE(f->Panel2->palette().color(QPalette::Window), QColor(0, 128, 128));
+  EXPECT_EQ(run.forms().OptionsF->windowTitle(), L("Dayvane Options"));
+  EXPECT_EQ(Application().Title, L("Orvelle v1.0"));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(wd.Ini())));  // reading creates nothing
+
+  // The window is smaller than the calendar allows and the panel is not 305 high: asked.
+  prompts.answers = {QMessageBox::No};
+  run.Close();
+  ASSERT_EQ(prompts.asked.size(), 1u);
+  EXPECT_EQ(prompts.asked[0].caption, L("Confirm"));
+  EXPECT_EQ(prompts.asked[0].text, L("Save Changes Before Exiting?"));
+  EXPECT_EQ(prompts.asked[0].icon, QMessageBox::Question);
+  EXPECT_EQ(prompts.asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(wd.Ini())));
+}
+
+TEST(MainFormTest, AMoveAloneWritesOnlyTopAndLeftWithoutAsking) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  const std::string saved = SaveMatchingFile(wd);
+  ASSERT_TRUE(prompts.asked.empty());
+
+  ProgramRun run;
+  run.form()->move(run.form()->x() + 30, run.form()->y() + 20);
+  run.Close();
+  EXPECT_TRUE(prompts.asked.empty());
+  EXPECT_EQ(ReadFileBytes(wd.Ini()), ReplaceLine(ReplaceLine(saved, "Top", "70"), "Left", "80"));
+
+  // Neither moved nor resized: nothing is written.
+  const std::string now = ReadFileBytes(wd.Ini());
+  ProgramRun again;
+  again.Close();
+  EXPECT_TRUE(prompts.asked.empty());
+  EXPECT_EQ(ReadFileBytes(wd.Ini()), now);
+}
+
+TEST(MainFormTest, AResizeAsksAndOnlyYesWrites) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  const std::string saved = SaveMatchingFile(wd);
+
+  {
+    ProgramRun run;
+    run.form()->resize(run.form()->width() + 40, run.form()->height() + 30);
+    prompts.answers = {QMessageBox::No};
+    run.Close();
+    EXPECT_EQ(prompts.asked.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(wd.Ini()), saved);
+  }
+  {
+    ProgramRun run;
+    run.form()->resize(run.form()->width() + 40, run.form()->height() + 30);
+    const int width = run.form()->width();
+    prompts.answers = {QMessageBox::Yes};
+    run.Close();
+    EXPECT_EQ(prompts.asked.size(), 2u);
+    EXPECT_NE(ReadFileBytes(wd.Ini()).find("\r\nWidth=" + std::to_string(width) + "\r\n"),
+              std::string::npos);
+  }
+}
+
+TEST(MainFormTest, AStoredPanelHeightThatDiffersAsksUntilASave) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  WriteFileBytes(wd.Ini(), ReplaceLine(SaveMatchingFile(wd), "SPTOP", "305"));
+  const std::string stale = ReadFileBytes(wd.Ini());
+  for (int i = 0; i < 2; ++i) {
+    ProgramRun run;
+    prompts.answers = {QMessageBox::No};
+    run.Close();
+    EXPECT_EQ(prompts.asked.size(), static_cast<size_t>(i + 1));
+    EXPECT_EQ(ReadFileBytes(wd.Ini()), stale);
+  }
+  int panel_height = 0;
+  {
+    ProgramRun run;
+    panel_height = run.form()->Panel1->height();
+    prompts.answers = {QMessageBox::Yes};
+    run.Close();
+    EXPECT_EQ(prompts.asked.size(), 3u);
+  }
+  const std::string fixed = ReadFileBytes(wd.Ini());
+  EXPECT_EQ(fixed, ReplaceLine(stale, "SPTOP", std::to_string(panel_height)));
+  ProgramRun quiet;
+  quiet.Close();
+  EXPECT_EQ(prompts.asked.size(), 3u);
+  EXPECT_EQ(ReadFileBytes(wd.Ini()), fixed);
+}
+
+TEST(MainFormTest, AfterSaveNeitherAResizeNorAMoveIsWritten) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  run.form()->SaveChangesMade1->trigger();
+  const std::string saved = ReadFileBytes(wd.Ini());
+  EXPECT_NE(saved.find("\r\nSPTOP=" + std::to_string(run.form()->Panel1->height()) + "\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(Settings().SavedThisRun);
+  run.form()->resize(run.form()->width() + 50, run.form()->height() + 50);
+  run.form()->move(run.form()->x() + 10, run.form()->y() + 10);
+  run.Close();
+  EXPECT_TRUE(prompts.asked.empty());
+  EXPECT_EQ(ReadFileBytes(wd.Ini()), saved);
+}
+
+TEST(MainFormTest, OptionsApplyOnlyWhatChangedAndOnlyOnApply) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  TForm1* f = run.form();
+  TMonthCalendar* cal = f->MonthCalendar1;
+  const ColorValue kRed = 255;
+  const ColorValue kGreen = 0x00FF00;
+
+  // The dialog sees fresh flags and the live placement, changes a colour, and is
+  // cancelled: nothing reaches the calendar.
+  Settings().ColorsChanged = true;
+  Settings().FontChanged = true;
+  f->move(120, 90);
+  prompts.on_exec = [&](QDialog* dialog) {
+    EXPECT_EQ(dialog, run.forms().OptionsF);
+    EXPECT_FALSE(Settings().ColorsChanged);
+    EXPECT_FALSE(Settings().FontChanged);
+    EXPECT_EQ(AppSettings().CurrentPlacement.Left, 120);
+    EXPECT_EQ(AppSettings().CurrentPlacement.Top, 90);
+    EXPECT_EQ(AppSettings().CurrentPlacement.Width, f->width());
+    AppSettings().CMBC = kRed;
+    Settings().ColorsChanged = true;
+    return static_cast<int>(QDialog::Rejected);
+  };
+  f->OptionsB->click();
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotMonthBackground), 16777215);
+
+  // Apply without a change flag applies nothing either.
+  prompts.on_exec = [&](QDialog*) {
+    AppSettings().CMBC = kRed;
+    AppSettings().CalFS = 20;
+    return static_cast<int>(QDialog::Accepted);
+  };
+  f->Options1->trigger();
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotMonthBackground), 16777215);
+  EXPECT_EQ(cal->font().pointSize(), 10);
+
+  // Colours applied: slots 2 to 5 and the window colour, not the day numbers.
+  prompts.on_exec = [&](QDialog*) {
+    AppSettingsRecord& a = AppSettings();
+    a.CMBC = kRed;
+    a.CTBC = kGreen;
+    a.CTTC = 1;
+    a.CTTTC = 2;
+    a.WC = 3;
+    a.CalFC = kGreen;
+    Settings().ColorsChanged = true;
+    return static_cast<int>(QDialog::Accepted);
+  };
+  f->OptionsBClick();
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotMonthBackground), kRed);
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotTitleBackground), kGreen);
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotTitleText), 1);
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotTrailingText), 2);
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotText), 0);
+  EXPECT_EQ(f->Panel1->palette().color(QPalette::Window), QColor(3, 0, 0));
+
+  // Font applied: name, size, style and the day-number colour.
+  prompts.on_exec = [&](QDialog*) {
+    AppSettingsRecord& a = AppSettings();
+    a.CalFN = L("DejaVu Serif");
+    a.CalFS = 16;
+    a.CalStyle = kStyleItalic | kStyleUnderline;
+    a.CalFC = kRed;
+    Settings().FontChanged = true;
+    return static_cast<int>(QDialog::Accepted);
+  };
+  f->OptionsBClick();
+  EXPECT_EQ(cal->font().family(), L("DejaVu Serif"));
+  EXPECT_EQ(cal->font().pointSize(), 16);
+  EXPECT_TRUE(cal->font().italic());
+  EXPECT_TRUE(cal->font().underline());
+  EXPECT_FALSE(cal->font().bold());
+  EXPECT_EQ(cal->ColorSlot(TMonthCalendar::kSlotText), kRed);
+
+  // A size that is not a size leaves the calendar's size alone.
+  prompts.on_exec = [&](QDialog*) {
+    AppSettings().CalFS = 0;
+    Settings().FontChanged = true;
+    return static_cast<int>(QDialog::Accepted);
+  };
+  f->OptionsBClick();
+  EXPECT_EQ(cal->font().pointSize(), 16);
+
+  prompts.answers = {QMessageBox::No};
+  run.Close();
+}
+
+TEST(MainFormTest, TheAboutBoxCentresOnTheWindowAndFillsItsLabels) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  TForm1* f = run.form();
+  f->move(101, 77);
+  f->resize(401, 355);
+  Settle();
+  QPoint shown_at;
+  prompts.on_exec = [&](QDialog* dialog) {
+    dialog->show();
+    Settle();
+    shown_at = dialog->pos();
+    dialog->hide();
+    return static_cast<int>(QDialog::Accepted);
+  };
+  f->AboutB2->click();
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  TAboutBox* about = run.forms().AboutBox;
+  EXPECT_EQ(prompts.shown[0], about);
+  EXPECT_EQ(about->size(), QSize(538, 244));
+  const Placement p = AppSettings().CurrentPlacement;
+  EXPECT_EQ(p.Left, 101);
+  EXPECT_EQ(p.Top, 77);
+  EXPECT_EQ(p.Width, f->width());
+  EXPECT_EQ(shown_at, QPoint(p.Left + p.Width / 2 - 269, p.Top + p.Height / 2 - 122));
+  EXPECT_EQ(about->windowTitle(), L("About Dayvane"));
+  EXPECT_EQ(about->ProductName->text(), L("Dayvane"));
+  EXPECT_TRUE(about->ProductName->font().bold());
+  EXPECT_EQ(about->Version->text(), L("Version 1.0"));
+  EXPECT_TRUE(about->WebL->text().startsWith(L("Visit us at: ")));
+  EXPECT_TRUE(about->SupportL->text().startsWith(L("Email us at: ")));
+
+  // The menu item shows the same box, placed again from the window's new place.
+  f->move(150, 90);
+  Settle();
+  f->About1->trigger();
+  EXPECT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(shown_at, QPoint(150 + f->width() / 2 - 269, 90 + f->height() / 2 - 122));
+
+  // Close answers OK.
+  about->show();
+  about->CloseB->click();
+  EXPECT_EQ(about->result(), QDialog::Accepted);
+
+  prompts.answers = {QMessageBox::No};
+  run.Close();
+}
+
+TEST(MainFormTest, HelpOpensTheWorkingDirectorysHelpFileOrSaysItIsMissing) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  THelpWindow* help = run.forms().HelpWindow;
+
+  prompts.answers = {QMessageBox::Ok};
+  run.form()->HelpB2->click();
+  ASSERT_EQ(prompts.asked.size(), 1u);
+  EXPECT_EQ(prompts.asked[0].icon, QMessageBox::Warning);
+  EXPECT_TRUE(prompts.asked[0].text.contains(L("Dayvane.hlp")));
+  EXPECT_FALSE(help->isVisible());
+  EXPECT_EQ(Application().HelpFile, QDir::currentPath() + L("/Dayvane.hlp"));
+
+  WriteFileBytes(wd.File("Dayvane.hlp"),
+                 "<html><head><title>Dayvane Help</title></head><body>"
+                 "<h1>Contents</h1><p>First page.</p><a name=\"keys\"></a><p>Keys.</p>"
+                 "</body></html>");
+  run.form()->Contents1->trigger();
+  EXPECT_EQ(prompts.asked.size(), 1u);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_EQ(help->windowTitle(), L("Dayvane Help"));
+  EXPECT_TRUE(help->Browser()->toPlainText().contains(L("First page.")));
+  EXPECT_TRUE(help->RunMacro(L("JumpID(\"\",\"keys\")")));
+  EXPECT_FALSE(help->RunMacro(L("JumpID(\"other.hlp\",\"keys\")")));
+  EXPECT_FALSE(help->RunMacro(L("CloseWindow(\"main\")")));
+
+  prompts.answers = {QMessageBox::No};
+  run.Close();
+}
+
+TEST(MainFormTest, TheCalendarShowsTheStoredColoursAndFont) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  WriteFileBytes(wd.Ini(),
+                 "[WinSet]\r\n"
+                 "CMBC=255\r\n"           // red month background
+                 "CTBC=65280\r\n"         // green title
+                 "CTTC=16711680\r\n"      // blue title text
+                 "CTTTC=8421504\r\n"      // grey trailing days
+                 "CalFC=-2147483630\r\n"  // the system's button text colour
+                 "WC=0x00FFFF\r\n"        // yellow window
+                 "CalFN=DejaVu Sans\r\nCalFS=13\r\nCalFSItalic=1\r\nCalFSBold=1\r\n");
+  ProgramRun run;
+  TMonthCalendar* cal = run.form()->MonthCalendar1;
+  const QPalette pal = cal->palette();
+  EXPECT_EQ(pal.color(QPalette::Base), QColor(255, 0, 0));
+  EXPECT_EQ(pal.color(QPalette::Highlight), QColor(0, 255, 0));
+  EXPECT_EQ(pal.color(QPalette::HighlightedText), QColor(0, 0, 255));
+  EXPECT_EQ(pal.color(QPalette::Disabled, QPalette::Text), QColor(128, 128, 128));
+  const QColor button_text = QApplication::palette().color(QPalette::ButtonText);
+  EXPECT_EQ(pal.color(QPalette::Active, QPalette::Text), button_text);
+  EXPECT_EQ(cal->weekdayTextFormat(Qt::Sunday).foreground().color(), button_text);
+  EXPECT_EQ(run.form()->Panel1->palette().color(QPalette::Window), QColor(255, 255, 0));
+  QWidget* bar = cal->findChild<QWidget*>(L("qt_calendar_navigationbar"));
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->palette().color(QPalette::Window), QColor(0, 255, 0));
+  EXPECT_EQ(cal->font().family(), L("DejaVu Sans"));
+  EXPECT_EQ(cal->font().pointSize(), 13);
+  EXPECT_TRUE(cal->font().bold());
+  EXPECT_FALSE(cal->font().italic());
+
+  // The day click selects and changes nothing else.
+  const QDate day = QDate::currentDate().addDays(1);
+  cal->setSelectedDate(day);
+  emit cal->clicked(day);
+  EXPECT_EQ(cal->selectedDate(), day);
+  EXPECT_FALSE(Settings().UnsavedChanges);
+
+  prompts.answers = {QMessageBox::No};
+  run.Close();
+}
+
+TEST(MainFormTest, ToolbarAndMenuAreAsDesigned) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  TForm1* f = run.form();
+  EXPECT_EQ(f->Panel2->height(), 31);
+  EXPECT_EQ(f->Panel3->width(), 49);
+  EXPECT_EQ(f->OptionsB->geometry(), QRect(4, 2, 35, 26));
+  EXPECT_EQ(f->SaveB->geometry(), QRect(41, 2, 35, 26));
+  EXPECT_EQ(f->HelpB2->geometry(), QRect(79, 2, 35, 26));
+  EXPECT_EQ(f->AboutB2->geometry(), QRect(116, 2, 35, 26));
+  EXPECT_EQ(f->ExitB->toolTip(), L("Exit The Program."));
+  EXPECT_EQ(f->SaveB->toolTip(), L("Save Changes Made."));
+  EXPECT_EQ(f->MonthCalendar1->toolTip(), L("Click on any day to see more messages."));
+  f->resize(f->width() + 100, f->height());
+  Settle();
+  EXPECT_EQ(f->ExitB->geometry().right() + 1, f->Panel2->width() - 4);
+  EXPECT_FALSE(f->SaveB->icon().pixmap(QSize(16, 16), QIcon::Disabled).isNull());
+  QStringList menus;
+  for (QAction* menu : f->MainMenu1->actions()) {
+    menus << menu->text();
+    for (QAction* item : menu->menu()->actions()) menus << item->text();
+  }
+  EXPECT_EQ(menus, (QStringList{L("&File"), L("&Save Changes Made"), L("&Exit"), L("&Tools"),
+                                L("&Options"), L("&Help"), L("&Contents"), L("&About")}));
+
+  // The menu's Exit runs the close flow.
+  prompts.answers = {QMessageBox::No};
+  f->Exit1->trigger();
+  EXPECT_EQ(prompts.asked.size(), 1u);
+  EXPECT_FALSE(f->isVisible());
+}
+
+}  // namespace
+}  // namespace dayvane
