@@ -339,7 +339,8 @@ void PackMemofile() {
   if (!m) return;
   const std::string name = MemoMsgName();
   uint64_t size = m->file.Size();
-  if (DiskFreeKB(m->file_name) < int32_t(size / 1024)) {
+  // The free space of the volume that holds the memo file (its directory).
+  if (DiskFreeKB(SplitPath(m->file_name).dir) < int32_t(size / 1024)) {
     MemoError(kErrPackDiskSpace, name + " [PackMemofile]");
     return;
   }

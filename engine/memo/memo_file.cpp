@@ -161,7 +161,10 @@ void OpenMemofile(const std::string& name) {
   m->kind = Tables().DefaultMemoKind;
   m->block_size = Memos().DefaultBlockSize;
   m->file_name = platform::ResolveCase(path);
-  m->pad_state = std::make_shared<MemoPadState>();
+  // The pad state is all zero after opening; CreateMemoDescriptor lays it down.
+  auto pad = std::make_shared<MemoPadState>();
+  pad->position = 0;
+  m->pad_state = pad;
   if (uint32_t err = m->file.Open(m->file_name, MemoOpenModeFor(*area)); err != 0) {
     MemoError(uint16_t(err), "Memo file not found: " + path + " [USE]");
     return;

@@ -450,7 +450,7 @@ int32_t EditMemo(int32_t current_block) {
   if (text_total < 1) return 0;
   const bool plain = m->kind == kKindDbase3;
   const uint64_t total = text_total + (plain ? 1 : 0);
-  if (DiskFreeKB(m->file_name) <= int32_t(total / 1024)) {
+  if (DiskFreeKB(SplitPath(m->file_name).dir) <= int32_t(total / 1024)) {
     MemoError(kErrMemoDiskSpace, MemoMsgName());
     return 0;
   }

@@ -179,6 +179,26 @@ TEST_F(MemoCopyTest, KeepNumberCopiesToTheSameBlock) {
   EXPECT_EQ(ReadMemoText(block), "second");
 }
 
+TEST_F(MemoCopyTest, AppendFromCopiesTheMemosOfAnotherArea) {
+  ASSERT_TRUE(MakeTable("S.DBF", 0xF5));
+  AddRecord("one\r\nmemo");
+  ASSERT_TRUE(AppendBlank());  // no memo
+  AddRecord(std::string(3000, 'l'));
+  ASSERT_TRUE(Select(2));
+  ASSERT_TRUE(MakeTable("D.DBF", 0x83));
+  AddRecord("already here");
+  ASSERT_TRUE(AppendFrom(1)) << TakeError();
+  ASSERT_EQ(RecCount(), 4);
+  const std::vector<std::string> expected = {"already here", "one\r\nmemo", "",
+                                             std::string(3000, 'l')};
+  for (int32_t n = 1; n <= 4; ++n) {
+    Dbf4Go(n);
+    EXPECT_EQ(GetMemoText(2), expected[size_t(n - 1)]) << n;
+  }
+  Dbf4Go(3);
+  EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+}
+
 TEST_F(MemoCopyTest, TransformsApplyToWhatIsStored) {
   auto scramble = [](uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] ^= 0x5A;
