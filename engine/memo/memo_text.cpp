@@ -149,10 +149,17 @@ void EnsureLineTable() {
   }
 }
 
+// The number of lines the table can hold now.
+uint32_t Capacity() {
+  const MemoLineTable& t = Table();
+  uint32_t slots = uint32_t(std::min(t.lines.size(), t.breaks.size()));
+  return std::min<uint32_t>(Memos().LineCapacity, slots ? slots - 1 : 0);
+}
+
 // Stores a line at the line index and advances it.
 bool StoreLine(const std::string& text) {
   MemoLineTable& t = Table();
-  if (t.index > Memos().LineCapacity) return false;
+  if (t.index > Capacity()) return false;
   t.lines[t.index] = text;
   ++t.index;
   t.count = std::max(t.count, t.index - 1);
@@ -193,7 +200,8 @@ int StreamOpen(MemoTextStream& s) {
   int32_t block = s.block_var ? *s.block_var : 0;
   switch (s.mode) {
     case StreamMode::Input:
-      if (first) {
+      // The memo is loaded on the first open, and again when a close released it.
+      if (first || !t.loaded) {
         EnsureLineTable();
         if (!GetMemo(block, 0)) return kStreamCannotRead;
       }
@@ -210,7 +218,7 @@ int StreamOpen(MemoTextStream& s) {
       break;
     case StreamMode::Append:
       s.mode = StreamMode::Output;
-      if (first) {
+      if (first || !t.loaded) {
         EnsureLineTable();
         if (!GetMemo(block, 0)) return kStreamCannotRead;
       }
@@ -237,7 +245,7 @@ int TransferIn(MemoTextStream& s) {
   s.buffer_pos = 0;
   // A line that is empty and has no line end of its own would read as the end of the
   // text; it adds nothing to the line it joins, so it is passed over.
-  while (t.index <= t.count) {
+  while (t.index <= t.count && t.index < t.lines.size() && t.index < t.breaks.size()) {
     const std::string& line = t.lines[t.index];
     uint8_t flag = t.breaks[t.index];
     ++t.index;
@@ -257,7 +265,7 @@ int TransferIn(MemoTextStream& s) {
 // Takes one piece of output that holds at most one carriage return, at its end.
 int TransferOutPiece(std::string piece) {
   MemoLineTable& t = Table();
-  if (t.index > Memos().LineCapacity) return kStreamCannotStore;
+  if (t.index > Capacity()) return kStreamCannotStore;
   if (t.partial.size() + piece.size() > kMaxStoredLine) {
     if (!t.partial.empty()) {
       t.breaks[t.index] = 0;
@@ -269,7 +277,7 @@ int TransferOutPiece(std::string piece) {
       piece.erase(0, kMaxStoredLine);
     }
   }
-  if (t.index > Memos().LineCapacity) return kStreamCannotStore;
+  if (t.index > Capacity()) return kStreamCannotStore;
   if (!piece.empty() && (uint8_t(piece.back()) == kLF || uint8_t(piece.back()) == kCR)) {
     bool soft = piece.size() >= 2 && uint8_t(piece[piece.size() - 2]) == kSoftCR;
     t.breaks[t.index] = soft ? kSoftCR : kCR;
@@ -395,7 +403,10 @@ bool GetMemo(int32_t block, uint32_t line_limit) {
   Memos().Refills = 0;
   MemoLineTable& t = Table();
   std::fill(t.breaks.begin(), t.breaks.end(), 0);
-  if (block == 0) return true;
+  if (block == 0) {
+    t.loaded = true;  // an empty memo: one empty line, read like any other
+    return true;
+  }
   MemoDescriptor* m = CurrentMemo();
   if (!m) {
     DbfArea* area = CurrentArea();
@@ -426,7 +437,7 @@ bool GetMemo(int32_t block, uint32_t line_limit) {
     int rc = ReadMemoLine(&line);
     if (rc == 3) break;
     if (line_limit != 0 && count > line_limit) break;
-    if (t.index <= Memos().LineCapacity) {
+    if (t.index <= Capacity()) {
       t.lines[t.index] = line;
       t.breaks[t.index] = rc == 1 ? kCR : rc == 2 ? kSoftCR : 0;
       ++t.index;
