@@ -73,6 +73,20 @@ TEST_F(MemoCopyTest, PackDropsDeadBlocksInEveryKind) {
   }
 }
 
+TEST_F(MemoCopyTest, TheRecordInTheBufferShowsItsNewReference) {
+  ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
+  AddMemo(std::string(2000, 'd'));
+  AddRecord("mine");
+  EXPECT_EQ(MemoRefOfField(), 5);
+  PackMemofile();
+  ASSERT_EQ(ErrorCode(), 0) << TakeError();
+  // Writing the buffer back must not bring the old reference back.
+  ASSERT_TRUE(Replace());
+  Dbf4Go(1);
+  EXPECT_EQ(MemoRefOfField(), 1);
+  EXPECT_EQ(GetMemoText(2), "mine");
+}
+
 TEST_F(MemoCopyTest, ReferenceBeyondTheEndIs1003AndBecomesZero) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
   AddRecord("kept");

@@ -168,6 +168,22 @@ TEST_F(MemoTextTest, AppendToAnEmptyMemoReplacesItsEmptyLine) {
   EXPECT_EQ(ReadMemoText(var), "only\r\n");
 }
 
+TEST_F(MemoTextTest, RewriteInPlaceWithSmallBlocksSparesTheNextMemo) {
+  Memos().DefaultBlockSize = 64;
+  ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
+  int32_t first = AddRecord(std::string(100, 'a') + "\r\n");  // two blocks of 64
+  AddRecord("neighbour");
+  MemoTextStream s;
+  int32_t var = first;
+  ASSERT_EQ(AssignMemo(s, &var), 0);
+  ASSERT_EQ(StreamAppend(s), 0);
+  ASSERT_EQ(StreamWriteLine(s, std::string(200, 'b')), 0);
+  ASSERT_EQ(StreamClose(s), 0);
+  EXPECT_NE(var, first);  // it no longer fits its two blocks
+  EXPECT_EQ(ReadMemoText(var), std::string(100, 'a') + "\r\n" + std::string(200, 'b') + "\r\n");
+  EXPECT_EQ(GetMemoText(2), "neighbour");
+}
+
 TEST_F(MemoTextTest, LongOutputLinesAreSplit) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
   MemoTextStream s;
@@ -208,7 +224,7 @@ TEST_F(MemoTextTest, TheLineAfterTheCapacityIsDropped) {
 
 TEST_F(MemoTextTest, InputStreamDeliversLineEndsAsWritten) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
-  int32_t block = AddRecord("a\r\nb\x8D\nc\r\n\r\nd");
+  int32_t block = AddRecord("a\r\nb\x8D\n\x8D\nc\r\n\r\nd");
   MemoTextStream s;
   int32_t var = block;
   ASSERT_EQ(AssignMemo(s, &var), 0);
