@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QVBoxLayout>
-
 #include <cstdlib>
 
 #include "basic_colors.h"
@@ -88,7 +87,8 @@ FontDialogWindow::FontDialogWindow(QWidget* parent) : QDialog(parent) {
   colorBox_ = new QComboBox(this);
   for (int i = 0; i < colorgrid::kBasicColorCount; ++i) {
     const QColor color = colorgrid::BasicColorAt(i);
-    colorBox_->addItem(Swatch(color), QString::fromLatin1(colorgrid::kBasicColors[static_cast<size_t>(i)].name),
+    colorBox_->addItem(Swatch(color),
+                       QString::fromLatin1(colorgrid::kBasicColors[static_cast<size_t>(i)].name),
                        QVariant::fromValue<int>(ValueFromColor(color)));
   }
   connect(colorBox_, &QComboBox::currentIndexChanged, this, &FontDialogWindow::UpdateSample);

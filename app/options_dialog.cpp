@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
-
 #include <optional>
 
 #include "basic_colors.h"

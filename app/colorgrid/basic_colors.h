@@ -5,7 +5,6 @@
 
 #include <QColor>
 #include <QRgb>
-
 #include <array>
 
 namespace colorgrid {

@@ -15,7 +15,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
-
 #include <deque>
 #include <functional>
 #include <stdexcept>
@@ -337,8 +336,8 @@ TEST_F(OptionsDialogTest, RenderedSwatchesAndGridMarker) {
 }
 
 TEST(PaletteIndexToColor, MapsCellsToStoredValues) {
-  const ColorValue expected[16] = {0,        128,      32768,    32896,   8388608,  8388736,
-                                   8421376,  12632256, 8421504,  255,     65280,    65535,
+  const ColorValue expected[16] = {0,        128,      32768,    32896,   8388608, 8388736,
+                                   8421376,  12632256, 8421504,  255,     65280,   65535,
                                    16711680, 16711935, 16776960, 16777215};
   for (int i = 0; i < 16; ++i) {
     EXPECT_EQ(PaletteIndexToColor(i), expected[i]) << i;
@@ -355,8 +354,8 @@ TEST(PaletteIndexToColor, MapsCellsToStoredValues) {
 TEST(FontDialogWindow, RoundTripsStylesColoursAndKeepsAnUnknownColour) {
   FontDialogWindow window;
   const QString family = QFontInfo(QFont(QStringLiteral("DejaVu Sans"))).family();
-  window.SetChoice({family, 16, 65280, kStyleBold | kStyleItalic | kStyleUnderline |
-                                           kStyleStrikeOut});
+  window.SetChoice(
+      {family, 16, 65280, kStyleBold | kStyleItalic | kStyleUnderline | kStyleStrikeOut});
   FontChoice back = window.Choice();
   EXPECT_EQ(back.name, family);
   EXPECT_EQ(back.size, 16);

@@ -74,15 +74,12 @@ struct KeyCase {
 
 TEST(ColorGridKeyboard, MovesTheSelectionWithWrapping) {
   const KeyCase cases[] = {
-      {go4x4, 5, Qt::Key_Home, 0},   {go4x4, 5, Qt::Key_End, 15},
-      {go4x4, 0, Qt::Key_Left, 15},  {go4x4, 6, Qt::Key_Left, 5},
-      {go4x4, 15, Qt::Key_Right, 0}, {go4x4, 15, Qt::Key_Space, 0},
-      {go4x4, 4, Qt::Key_Space, 5},  {go4x4, 0, Qt::Key_Up, 15},
-      {go4x4, 3, Qt::Key_Up, 14},    {go4x4, 9, Qt::Key_Up, 5},
-      {go4x4, 12, Qt::Key_Down, 1},  {go4x4, 15, Qt::Key_Down, 0},
-      {go4x4, 2, Qt::Key_Down, 6},   {go8x2, 3, Qt::Key_Up, 10},
-      {go8x2, 9, Qt::Key_Down, 2},   {go16x1, 7, Qt::Key_Up, 6},
-      {go16x1, 7, Qt::Key_Down, 8},  {go1x16, 7, Qt::Key_Up, 6},
+      {go4x4, 5, Qt::Key_Home, 0},  {go4x4, 5, Qt::Key_End, 15},   {go4x4, 0, Qt::Key_Left, 15},
+      {go4x4, 6, Qt::Key_Left, 5},  {go4x4, 15, Qt::Key_Right, 0}, {go4x4, 15, Qt::Key_Space, 0},
+      {go4x4, 4, Qt::Key_Space, 5}, {go4x4, 0, Qt::Key_Up, 15},    {go4x4, 3, Qt::Key_Up, 14},
+      {go4x4, 9, Qt::Key_Up, 5},    {go4x4, 12, Qt::Key_Down, 1},  {go4x4, 15, Qt::Key_Down, 0},
+      {go4x4, 2, Qt::Key_Down, 6},  {go8x2, 3, Qt::Key_Up, 10},    {go8x2, 9, Qt::Key_Down, 2},
+      {go16x1, 7, Qt::Key_Up, 6},   {go16x1, 7, Qt::Key_Down, 8},  {go1x16, 7, Qt::Key_Up, 6},
       {go1x16, 0, Qt::Key_Up, 15},
   };
   for (const KeyCase& c : cases) {
@@ -90,8 +87,8 @@ TEST(ColorGridKeyboard, MovesTheSelectionWithWrapping) {
     grid.setGridOrdering(c.ordering);
     grid.setSelection(c.from);
     Key(grid, c.key);
-    EXPECT_EQ(grid.Selection(), c.to) << "ordering " << c.ordering << " from " << c.from
-                                      << " key " << QKeySequence(c.key).toString().toStdString();
+    EXPECT_EQ(grid.Selection(), c.to) << "ordering " << c.ordering << " from " << c.from << " key "
+                                      << QKeySequence(c.key).toString().toStdString();
   }
 }
 
