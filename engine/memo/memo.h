@@ -26,6 +26,10 @@ namespace zedra {
 // ---------------------------------------------------------------------------------------
 // Settings and state
 
+// The layout of a memo file: 0x83 (dBASE III), 0x8B and 0x8C (dBASE IV), 0xF5 (FPT).
+// It is the table's version byte when that names a memo kind, else the default kind.
+using MemoKind = uint8_t;
+
 // The engine's memo line table: one memo held as lines, shared by every stream and area.
 struct MemoLineTable {
   std::vector<std::string> lines;  // [1..capacity]; [0] unused
@@ -58,13 +62,13 @@ void MemoShutdown();
 
 // The memo kind of the current area: byte 0 of its table file when it names a memo kind
 // (0x83, 0x8B, 0x8C, 0xF5), otherwise the default memo kind (also for an empty area).
-uint8_t GetMemoType();
+MemoKind GetMemoType();
 // The memo kind of a table file's version byte, read from the file.
-uint8_t GetMemoTypeOf(const DbfArea& area);
+MemoKind GetMemoTypeOf(const DbfArea& area);
 
 // Creates an empty memo file of `kind` for `name` (whose extension is replaced with the
 // kind's). Errors: the I/O code with "Cannot create memo file NAME [operation]".
-void CreateMemoFile(const std::string& name, uint8_t kind, uint16_t block_size,
+void CreateMemoFile(const std::string& name, MemoKind kind, uint16_t block_size,
                     const std::string& operation);
 // CreateMemoFile with the default kind and block size, operation "CreateMemofile()".
 void CreateMemofile(const std::string& name);
@@ -107,8 +111,8 @@ struct MemoCopyJob {
   const EngineFile* target = nullptr;
   uint16_t source_block_size = 512;
   uint16_t target_block_size = 512;
-  uint8_t source_kind = 0x8B;
-  uint8_t target_kind = 0x8B;
+  MemoKind source_kind = 0x8B;
+  MemoKind target_kind = 0x8B;
   int32_t source_block = 0;     // negative: group-header memo inside a 0x83 file
   int32_t target_block = 0;
   int64_t target_position = 0;  // byte position the copy is written at
@@ -118,7 +122,7 @@ struct MemoCopyJob {
 };
 
 // The block size of a memo file for copying, read from its header.
-uint16_t GetMemoBlockSize(const EngineFile& file, uint8_t kind);
+uint16_t GetMemoBlockSize(const EngineFile& file, MemoKind kind);
 // Copies one memo; the target block (negated for a group-header memo in a 0x83 file),
 // or 0 when nothing was copied.
 int32_t CopyMemoData(const MemoCopyJob& job);
