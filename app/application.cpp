@@ -13,6 +13,7 @@
 #include "app_settings.h"
 #include "base/errors.h"
 #include "engine.h"
+#include "glyphs.h"
 #include "help_window.h"
 #include "main_form.h"
 #include "options_dialog.h"
@@ -56,6 +57,17 @@ bool ServeEventsWhileWaiting(uint32_t max_ms) {
 
 }  // namespace
 
+void InstallEngineHooks() {
+  quitting = false;
+  zedra::SetFatalSink(ShowFatalError);
+  zedra::SetWaitPump(ServeEventsWhileWaiting);
+}
+
+void RemoveEngineHooks() {
+  zedra::SetFatalSink(nullptr);
+  zedra::SetWaitPump(nullptr);
+}
+
 ApplicationState& Application() {
   static ApplicationState state;
   return state;
@@ -76,14 +88,14 @@ Forms CreateForms() {
 }
 
 int RunDayvane(int argc, char** argv) {
-  zedra::SetFatalSink(ShowFatalError);
+  InstallEngineHooks();
   zedra::EngineStartup();
   InitSettingsModule();
   int code = 0;
   {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    zedra::SetWaitPump(ServeEventsWhileWaiting);
+    app.setWindowIcon(GlyphIcon(Glyph::kCalendar));
     Forms forms = CreateForms();
     QObject::connect(forms.Form1, &TForm1::closed, &app, [] {
       quitting = true;
@@ -92,9 +104,11 @@ int RunDayvane(int argc, char** argv) {
     forms.Form1->show();
     code = app.exec();
     delete forms.Form1;
+    // From here on a fatal engine error can only be written to standard error.
     zedra::SetWaitPump(nullptr);
   }
   zedra::EngineShutdown();
+  zedra::SetFatalSink(nullptr);
   return code;
 }
 

@@ -30,6 +30,13 @@ struct Forms {
 // The caller owns Form1; the others are owned by it. Needs a QApplication.
 Forms CreateForms();
 
+// Connects the engine to the window system: its fatal errors are shown in a message box
+// captioned "Program halted." (through the prompts) before the engine ends the program,
+// and its lock waits keep serving window events. RemoveEngineHooks puts the engine's
+// defaults back.
+void InstallEngineHooks();
+void RemoveEngineHooks();
+
 // The whole program: engine start-up, the settings module, the application object, the
 // forms, the message loop until the main window closes, engine shut-down. Returns the
 // exit code.
