@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDir>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -15,10 +14,9 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
-#include <deque>
-#include <functional>
 #include <stdexcept>
 
+#include "app/app_test_support.h"
 #include "app/qt_test_environment.h"
 #include "app_settings.h"
 #include "application.h"
@@ -27,7 +25,6 @@
 #include "month_calendar.h"
 #include "my_color_grid.h"
 #include "prompts.h"
-#include "support/temp_dir.h"
 
 namespace dayvane {
 namespace {
@@ -39,30 +36,8 @@ constexpr ColorValue kBlue = 16711680;
 constexpr ColorValue kRed = 255;
 constexpr ColorValue kWhite = 16777215;
 
-// Answers message boxes from a queue (No when it runs dry) and runs dialogs through a
-// handler the test sets.
-class ScriptedPrompts : public Prompts {
- public:
-  struct Asked {
-    QString caption, text;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-  };
-  std::vector<Asked> asked;
-  std::deque<QMessageBox::StandardButton> answers;
-  std::function<int(QDialog*)> exec = [](QDialog*) { return int(QDialog::Rejected); };
-
-  QMessageBox::StandardButton Message(QWidget*, const QString& caption, const QString& text,
-                                      QMessageBox::Icon icon,
-                                      QMessageBox::StandardButtons buttons) override {
-    asked.push_back({caption, text, icon, buttons});
-    if (answers.empty()) return QMessageBox::No;
-    const auto answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  int Exec(QDialog* dialog) override { return exec(dialog); }
-};
+using testing::ScriptedPrompts;
+using testing::WorkingDirectory;
 
 const QString kDiscardQuestion =
     QStringLiteral("You made changes. Do you really want to exit without applying?");
@@ -81,9 +56,7 @@ class OptionsDialogTest : public ::testing::Test {
     s.WC = kTeal;
     s.JMsgFN = s.CalFN = QStringLiteral("System");
     s.JMsgFS = s.CalFS = 10;
-    SetPrompts(&prompts_);
   }
-  void TearDown() override { SetPrompts(nullptr); }
 
   // Shows the dialog the way the main window does: flags cleared, then shown.
   void Open() {
@@ -95,7 +68,7 @@ class OptionsDialogTest : public ::testing::Test {
   }
   // Runs the font dialog with the user choosing `choice` and OK.
   void ChooseFont(const FontChoice& choice) {
-    prompts_.exec = [choice](QDialog* d) {
+    prompts_.on_exec = [choice](QDialog* d) {
       static_cast<FontDialogWindow*>(d)->SetChoice(choice);
       return int(QDialog::Accepted);
     };
@@ -286,7 +259,8 @@ TEST_F(OptionsDialogTest, ApplyAfterAFontChangeSetsFontChanged) {
 
 TEST_F(OptionsDialogTest, FontDialogFailureIsReportedAndChangesNothing) {
   Open();
-  prompts_.exec = [](QDialog*) -> int { throw std::runtime_error("no font dialog"); };
+  prompts_.on_exec = [](QDialog*) -> int { throw std::runtime_error("no font dialog"); };
+  prompts_.answers = {QMessageBox::Ok};
   dialog_.Button3->click();
   ASSERT_EQ(prompts_.asked.size(), 1u);
   EXPECT_EQ(prompts_.asked[0].caption, L("Information"));
@@ -297,7 +271,7 @@ TEST_F(OptionsDialogTest, FontDialogFailureIsReportedAndChangesNothing) {
   EXPECT_EQ(AppSettings().CalFN, L("System"));
 
   // A cancelled font dialog changes nothing either.
-  prompts_.exec = [](QDialog*) { return int(QDialog::Rejected); };
+  prompts_.on_exec = [](QDialog*) { return int(QDialog::Rejected); };
   dialog_.Button3->click();
   EXPECT_FALSE(Settings().FontChanged);
   dialog_.CancelB->click();
@@ -391,12 +365,11 @@ TEST(FontDialogWindow, EscapeInTheFontPartClosesTheWholeDialog) {
 
 // ---- The road of one settings change, through the main window ----
 
-// One run of the program in a working directory of its own: the forms created and the
-// main window shown, with every dialog run by `prompts`.
+// One run of the program: the forms created and the main window shown, with every dialog
+// run through the test's prompts.
 class ProgramRun {
  public:
-  explicit ProgramRun(const QString& dir) {
-    QDir::setCurrent(dir);
+  ProgramRun() {
     InitSettingsModule();
     forms_ = CreateForms();
     forms_.Form1->show();
@@ -413,38 +386,27 @@ class ProgramRun {
   Forms forms_;
 };
 
+// Counts the calendar's pixels of one colour as it is drawn now.
+int CalendarPixels(TForm1* form, const QColor& color) {
+  const QImage image = form->MonthCalendar1->grab().toImage();
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += image.pixelColor(x, y) == color;
+  return n;
+}
+
 class OptionsRoadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = QDir::currentPath();
-    SetPrompts(&prompts_);
-  }
-  void TearDown() override {
-    SetPrompts(nullptr);
-    QDir::setCurrent(previous_);
-  }
-  QString Dir() const { return QString::fromStdString(dir_.path()); }
-
-  // Counts the calendar's pixels of one colour as it is drawn now.
-  static int CalendarPixels(TForm1* form, const QColor& color) {
-    const QImage image = form->MonthCalendar1->grab().toImage();
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x) n += image.pixelColor(x, y) == color;
-    return n;
-  }
-
-  zedra::testing::TempDir dir_;
-  QString previous_;
+  WorkingDirectory wd_;
   ScriptedPrompts prompts_;
 };
 
 TEST_F(OptionsRoadTest, PickApplySaveAndTheNextStartShowsIt) {
   {
-    ProgramRun run(Dir());
+    ProgramRun run;
     const QColor red(255, 0, 0);
     EXPECT_EQ(CalendarPixels(run.form(), red), 0);
-    prompts_.exec = [&](QDialog* dialog) {
+    prompts_.on_exec = [&](QDialog* dialog) {
       EXPECT_EQ(dialog, run.options());
       dialog->show();
       TMyColorGrid* grid = run.options()->CG;
@@ -459,19 +421,19 @@ TEST_F(OptionsRoadTest, PickApplySaveAndTheNextStartShowsIt) {
     EXPECT_GT(CalendarPixels(run.form(), red), 1000);
 
     run.form()->SaveBClick();
-    const std::string ini = zedra::testing::ReadFileBytes(dir_.File("Dayvane.Ini"));
+    const std::string ini = zedra::testing::ReadFileBytes(wd_.Ini());
     EXPECT_NE(ini.find("\r\nCMBC=255\r\n"), std::string::npos) << ini;
     EXPECT_FALSE(Settings().UnsavedChanges);
   }
-  ProgramRun next(Dir());
+  ProgramRun next;
   EXPECT_EQ(next.form()->MonthCalendar1->ColorSlot(TMonthCalendar::kSlotMonthBackground), kRed);
 }
 
 TEST_F(OptionsRoadTest, ChosenFontReachesTheCalendarOnlyOnApply) {
-  ProgramRun run(Dir());
+  ProgramRun run;
   const FontChoice serif{QStringLiteral("DejaVu Serif"), 16, kBlue, kStyleItalic};
   bool apply = false;
-  prompts_.exec = [&](QDialog* dialog) {
+  prompts_.on_exec = [&](QDialog* dialog) {
     if (auto* fonts = qobject_cast<FontDialogWindow*>(dialog)) {
       fonts->SetChoice(serif);
       return int(QDialog::Accepted);
@@ -498,6 +460,7 @@ TEST_F(OptionsRoadTest, ChosenFontReachesTheCalendarOnlyOnApply) {
   EXPECT_EQ(font.pointSize(), 16);
   EXPECT_TRUE(font.italic());
   EXPECT_EQ(run.form()->MonthCalendar1->ColorSlot(TMonthCalendar::kSlotText), kBlue);
+  prompts_.answers = {QMessageBox::No};  // "Save Changes Before Exiting?"
 }
 
 }  // namespace
