@@ -63,7 +63,8 @@ bool AddToCounter(int32_t delta) {
     MemoError(kErrReadFault, MemoMsgName());
     return false;
   }
-  PutLE32(b, uint32_t(int32_t(GetLE32(b)) + delta));
+  // Added as unsigned: a damaged counter wraps around instead of overflowing.
+  PutLE32(b, GetLE32(b) + uint32_t(delta));
   if (m->file.WriteAt(kHdr4Counter, b) != 0) {
     MemoError(kErrWriteFault, MemoMsgName());
     return false;
