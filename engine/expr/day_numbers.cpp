@@ -67,6 +67,13 @@ Ymd NormalisedParts(std::string_view text) {
 
 int YearLength(long long year) { return IsLeapYear(year) ? 366 : 365; }
 
+// Appends v as `digits` decimal digits, zero-padded (v is below 10^digits).
+void AppendDigits(std::string& out, int v, int digits) {
+  char d[4];
+  for (int i = digits - 1; i >= 0; --i, v /= 10) d[i] = char('0' + v % 10);
+  out.append(d, size_t(digits));
+}
+
 }  // namespace
 
 bool IsLeapYear(long long year) {
@@ -124,8 +131,10 @@ double DtosToDay(std::string_view text) {
 std::string DayToDtos(double day) {
   int y, m, d;
   if (!DayToYmd(day, &y, &m, &d)) return std::string(8, ' ');
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
+  std::string text;
+  AppendDigits(text, y, 4);
+  AppendDigits(text, m, 2);
+  AppendDigits(text, d, 2);
   return text;
 }
 
@@ -136,27 +145,27 @@ std::string DayToText(double day) {
   // Day 1721425 lies before year 1 and has no text of its own: it reads as blank, as it
   // does in DayToDtos.
   bool valid = DayToYmd(day, &y, &m, &d);
-  char year[8], month[4], dd[4];
+  std::string year, month, dd;
   if (valid) {
-    std::snprintf(year, sizeof year, s.CenturyOn ? "%04d" : "%02d", s.CenturyOn ? y : y % 100);
-    std::snprintf(month, sizeof month, "%02d", m);
-    std::snprintf(dd, sizeof dd, "%02d", d);
+    AppendDigits(year, s.CenturyOn ? y : y % 100, s.CenturyOn ? 4 : 2);
+    AppendDigits(month, m, 2);
+    AppendDigits(dd, d, 2);
   }
   switch (s.DateStyle) {
     case 1:
-      return valid ? std::string(year) + "." + month + "." + dd : year_blanks + ".  .  ";
+      return valid ? year + "." + month + "." + dd : year_blanks + ".  .  ";
     case 2:
     case 8:
-      return valid ? std::string(dd) + "/" + month + "/" + year : "  /  /" + year_blanks;
+      return valid ? dd + "/" + month + "/" + year : "  /  /" + year_blanks;
     case 3:
-      return valid ? std::string(dd) + "-" + month + "-" + year : "  -  -" + year_blanks;
+      return valid ? dd + "-" + month + "-" + year : "  -  -" + year_blanks;
     case 4:
     case 5:
     case 6:
     case 7:  // day, month and year with "." like the other day-first styles with "."
-      return valid ? std::string(dd) + "." + month + "." + year : "  .  ." + year_blanks;
+      return valid ? dd + "." + month + "." + year : "  .  ." + year_blanks;
     default:
-      return valid ? std::string(month) + "/" + dd + "/" + year : "  /  /" + year_blanks;
+      return valid ? month + "/" + dd + "/" + year : "  /  /" + year_blanks;
   }
 }
 
