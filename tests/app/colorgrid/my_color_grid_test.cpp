@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -214,6 +215,43 @@ TEST(ColorGridMouse, MiddleButtonNeverKeepsTheCapture) {
 }
 
 // ---- Drawing ----
+
+// Records the region of every paint.
+class RecordingGrid : public TMyColorGrid {
+ public:
+  QRegion painted;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    painted += event->region();
+    TMyColorGrid::paintEvent(event);
+  }
+};
+
+TEST(ColorGridDrawing, SettersRepaintOnlyTheCellsConcerned) {
+  RecordingGrid grid;
+  grid.resize(120, 160);
+  grid.show();
+  QCoreApplication::processEvents();
+  auto repainted = [&](auto change) {
+    grid.painted = QRegion();
+    change();
+    QCoreApplication::processEvents();
+    return grid.painted;
+  };
+  QRegion r = repainted([&] { grid.setForegroundIndex(5); });
+  EXPECT_TRUE(r.contains(grid.CellRect(0)));
+  EXPECT_TRUE(r.contains(grid.CellRect(5)));
+  EXPECT_FALSE(r.intersects(grid.CellRect(15).adjusted(5, 5, -5, -5)));
+  EXPECT_FALSE(r.intersects(grid.CellRect(10).adjusted(5, 5, -5, -5)));
+
+  r = repainted([&] { grid.setSelection(10); });
+  EXPECT_TRUE(r.contains(grid.CellRect(10)));
+  EXPECT_FALSE(r.intersects(grid.CellRect(5).adjusted(5, 5, -5, -5)));
+
+  EXPECT_TRUE(repainted([&] { grid.setForegroundIndex(5); }).isEmpty());
+  EXPECT_TRUE(repainted([&] { grid.setSelection(10); }).isEmpty());
+}
 
 QImage Render(const TMyColorGrid& grid, int cell, bool selector) {
   QImage image(grid.size(), QImage::Format_RGB32);
