@@ -769,9 +769,17 @@ bool AppendRecord() {
   Bracket(false);
   if (shared) {
     if (ok) {
-      // Others see the new count at once; the new record is ours until unlocked.
-      FlushDbfHeader(*area);
+      // Others see the new count at once; the new record is ours until unlocked. The
+      // buffers go to the disk only with write-through on (FlushDbfHeader).
+      if (Tables().WriteThrough) {
+        FlushDbfHeader(*area);
+      } else {
+        AutoReportScope quiet(false);
+        WriteDbfHeader(*area);
+        if (ErrorCode() == 0) Errors().ErrorCode = uint16_t(WriteDbfEofMarker(*area));
+      }
       ok = ErrorCode() == 0;
+      if (!ok) SetError(ErrorCode(), "File:  " + area->file_name + " [AppendRecord]");
       if (ok && area->lock_state != LockState::File) {
         const int32_t n = area->record_count;
         if (LockWithRetry(area->file, uint64_t(Tables().LockBase) + uint16_t(area->header_length) +

@@ -114,13 +114,11 @@ void WriteDbfHeader(DbfArea& area) {
   }
 }
 
-namespace {
-uint32_t WriteEofMarker(DbfArea& area) {
+uint32_t WriteDbfEofMarker(DbfArea& area) {
   const uint8_t marker = kDbfEofMarker;
   return area.file.WriteAt(area.RecordOffset(area.record_count + 1),
                            std::span<const uint8_t>(&marker, 1));
 }
-}  // namespace
 
 void FlushDbfHeader(DbfArea& area) {
   Errors().ErrorCode = 0;
@@ -128,7 +126,7 @@ void FlushDbfHeader(DbfArea& area) {
     return;
   WriteDbfHeader(area);
   if (ErrorCode() == 0 && area.update_state == UpdateState::Appended) {
-    if (uint32_t e = WriteEofMarker(area); e != 0) {
+    if (uint32_t e = WriteDbfEofMarker(area); e != 0) {
       Errors().ErrorCode = uint16_t(e);
       if (Errors().AutoReport) SetError(uint16_t(e), "File:  " + area.file_name + " [FlushDbfHeader]");
     }
@@ -242,7 +240,8 @@ void GetDbfRecord(DbfArea& area, int32_t n) {
     return;
   }
   // Read into a scratch buffer so that a failed read leaves the record buffer alone.
-  std::vector<uint8_t> scratch(area.record_length);
+  std::vector<uint8_t>& scratch = area.read_buffer;
+  scratch.resize(area.record_length);
   uint32_t error = area.file.ReadAt(area.RecordOffset(n), scratch);
   if (error == kErrHandleEof) error = 213;
   if (error != 0) {
@@ -327,7 +326,7 @@ void CloseDbf(DbfArea& area) {
       WriteDbfHeader(area);
       error = ErrorCode();
     }
-    if (error == 0 && area.update_state == UpdateState::Appended) error = WriteEofMarker(area);
+    if (error == 0 && area.update_state == UpdateState::Appended) error = WriteDbfEofMarker(area);
   }
   uint32_t close_error = area.file.Close();
   if (error == 0) error = close_error;

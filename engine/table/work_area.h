@@ -74,6 +74,7 @@ struct DbfArea {
   std::vector<uint8_t> second_image;
   bool exclusive = false;
   std::shared_ptr<void> index_part;      // the index layer's state for this area
+  std::vector<uint8_t> read_buffer;      // scratch of GetDbfRecord, kept between reads
 
   // Position of record n (1-based) in the file.
   uint64_t RecordOffset(int32_t n) const {
@@ -140,6 +141,8 @@ bool AreaNotInUse(const std::string& operation);
 void RefreshRecCount(DbfArea& area);
 void WriteDbfHeader(DbfArea& area);
 void FlushDbfHeader(DbfArea& area);
+// Writes the 0x1A end-of-file byte after the last record; 0 or the platform's code.
+uint32_t WriteDbfEofMarker(DbfArea& area);
 void TranslateRecord(DbfArea& area, bool for_write);
 void FillTypedImage(DbfArea& area);
 // The size of the typed image for a field table.
