@@ -219,6 +219,21 @@ TEST_F(ToolTest, CreateAppendInfoAndListCsv) {
   EXPECT_NE(out.find("2        Smith, \"J\"  -3.00"), std::string::npos) << out;
 }
 
+TEST_F(ToolTest, GoldenTableIsWrittenByteForByte) {
+  const std::string t = File("GOLDEN");
+  ASSERT_EQ(Run("create " + t + " --version 0x03 --field NAME:C:10 --field AMOUNT:N:8:2 "
+                "--field BORN:D --field OK:L --field RATIO:F:6:3"),
+            0);
+  ASSERT_EQ(Run("append " + t + ".DBF NAME=Zoë AMOUNT=12.5 BORN=2024-02-29 OK=T RATIO=0.125"), 0);
+  ASSERT_EQ(Run("append " + t + ".DBF NAME=second AMOUNT=-0.5"), 0);
+  std::string made = ReadFileBytes(t + ".DBF");
+  std::string golden = ReadFileBytes(std::string(ZEDRA_TEST_DATA_DIR) + "/table/GOLDEN.DBF");
+  ASSERT_EQ(made.size(), golden.size());
+  made.replace(1, 3, "___");  // the date of last update
+  golden.replace(1, 3, "___");
+  EXPECT_EQ(made, golden);
+}
+
 TEST_F(ToolTest, ListShowsDeletedRecordsUnlessHidden) {
   const std::string t = File("d");
   ASSERT_EQ(Run("create " + t + " --field N:C:3"), 0);
