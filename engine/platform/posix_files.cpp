@@ -243,7 +243,7 @@ std::string AbsolutePath(const std::string& path) {
   }
   std::string result;
   for (const std::string& p : parts) result += "/" + p;
-  if (result.empty()) result = "/";
+  if (result.empty()) result.push_back('/');
   if (full.size() > 1 && full.back() == '/' && result != "/") result += "/";
   return result;
 }
