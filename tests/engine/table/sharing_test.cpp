@@ -222,6 +222,20 @@ TEST_F(SharingTest, MemoPadLockWaitsARealIntervalBetweenAttempts) {
   CurrentArea()->memo.reset();
 }
 
+TEST_F(SharingTest, SharedAppendLocksTheNewRecordOnly) {
+  ASSERT_TRUE(Use(path_));
+  ASSERT_TRUE(RLock(1));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(AppendBlank());
+  // The record appended last is locked for us (so Replace may write it); the ones before
+  // it were released as the next was appended; locks taken by hand stay.
+  EXPECT_EQ(CurrentArea()->lock_list, (std::vector<int32_t>{1, 8}));
+  ASSERT_TRUE(SetFieldText(1, "eight"));
+  EXPECT_TRUE(Replace());
+  Goto(7);
+  EXPECT_FALSE(Replace());
+  EXPECT_EQ(ErrorCode(), 1200);
+}
+
 TEST_F(SharingTest, WriterKilledWhileAppendingLeavesAReadableTable) {
   pid_t pid = Child([] {
     for (int i = 0; i < 3; ++i) {
