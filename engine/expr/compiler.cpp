@@ -165,15 +165,7 @@ void AddPool(uint32_t bytes) {
 }
 
 // What the lexer hands to the parser with a token.
-struct TokenValue {
-  double number = 0;
-  char* literal = nullptr;
-  int field = 0;
-  int area = 0;
-};
-TokenValue lexeme;
-// Literal texts read by the lexer outside a compile (tests of the lexer).
-BlockList lexer_literals;
+ExprState::TokenValue& Lexeme() { return ExprEngine().lexeme; }
 
 // Field lookup. With an alias arrow the name is ALIAS.FIELD. Returns the field token
 // (321..325, or 326..330 with an alias) or 0 when the name is not a field.
@@ -216,8 +208,8 @@ int FindField(const std::string& name, bool alias_arrow) {
     if (f.type == 'C') AddPool(uint32_t(f.length) + 1);
     if (f.type == 'N' || f.type == 'F')
       s.decimals_estimate = s.decimals_estimate == kNoDecimals ? f.decimals : kDefaultDecimals;
-    lexeme.field = static_cast<int>(i) + 1;
-    lexeme.area = area_number;
+    Lexeme().field = static_cast<int>(i) + 1;
+    Lexeme().area = area_number;
     return alias_arrow ? token + 5 : token;
   }
   return 0;
@@ -239,7 +231,7 @@ int NumberToken(int first) {
       break;
     }
   }
-  lexeme.number = LeadingNumber(std::string_view(buffer, used));
+  Lexeme().number = LeadingNumber(std::string_view(buffer, used));
   s.width_estimate = 0;
   s.decimals_estimate = kDefaultDecimals;
   return kTokNumber;
@@ -259,13 +251,13 @@ int StringToken(int quote) {
   if (s.literal_used < s.literal.size()) s.literal[s.literal_used++] = '\0';
   AddPool(1);
   uint32_t length = s.literal_used > start ? s.literal_used - start - 1 : 0;
-  std::byte* block = AddBlock(s.current ? s.current->literals : lexer_literals, length + 1);
+  std::byte* block = AddBlock(s.current ? s.current->literals : s.lexer_literals, length + 1);
   if (!block) {
     SetError(217, " [AssignExpr()]");
     return kTokUnterminated;
   }
   std::memcpy(block, s.literal.data() + start, length);
-  lexeme.literal = reinterpret_cast<char*>(block);
+  Lexeme().literal = reinterpret_cast<char*>(block);
   s.width_estimate = 0;
   s.decimals_estimate = kDefaultDecimals;
   return kTokString;
@@ -438,7 +430,7 @@ class Parser {
 
 int Parser::LookAhead() {
   if (!have_look_) {
-    look_ = GetToken(&lexeme.number);
+    look_ = GetToken(&Lexeme().number);
     have_look_ = true;
   }
   return look_;
@@ -508,13 +500,13 @@ Parser::Step Parser::ExpectOperand() {
   switch (t) {
     case kTokNumber:
       if (!Shift(t)) return Step::kFail;
-      v.num = lexeme.number;
+      v.num = Lexeme().number;
       PushSD(ValNum, v);
       stack_.back() = {kExpr, ValNum};
       return Step::kContinue;
     case kTokString:
       if (!Shift(t)) return Step::kFail;
-      v.text = lexeme.literal;
+      v.text = Lexeme().literal;
       PushSD(ValChar, v);
       stack_.back() = {kExpr, ValChar};
       return Step::kContinue;
@@ -537,10 +529,10 @@ Parser::Step Parser::ExpectOperand() {
     if (!Shift(t)) return Step::kFail;
     bool aliased = t >= kTokAliasField;
     int kind = aliased ? t - kTokAliasField : t - kTokCharField;
-    v.logical = lexeme.field;
+    v.logical = Lexeme().field;
     PushSD(ValLogical, v);
     if (aliased) {
-      v.logical = lexeme.area;
+      v.logical = Lexeme().area;
       PushSD(ValLogical, v);
     }
     AppendOp(t, aliased ? 2 : 1);
@@ -684,7 +676,7 @@ void StartLexer(std::string_view text) {
   s.pool_estimate = 0;
   s.result_type = ' ';
   s.current = nullptr;
-  lexer_literals.Clear();
+  s.lexer_literals.Clear();
 }
 
 int GetToken(double* number) {
@@ -695,7 +687,7 @@ int GetToken(double* number) {
   if (c == kEndMark) return kTokEnd;
   if (IsDigit(c)) {
     int t = NumberToken(c);
-    if (number) *number = lexeme.number;
+    if (number) *number = Lexeme().number;
     return t;
   }
   if (c == '\'' || c == '"') return StringToken(c);
@@ -751,7 +743,7 @@ CompiledExpr* AssignExpr(const std::string& text) {
   ReleaseOnFailure guard(e);
   StartLexer(text);
   s.current = e;
-  lexeme = TokenValue{};
+  s.lexeme = ExprState::TokenValue{};
 
   Parser parser;
   if (!parser.Run()) return nullptr;

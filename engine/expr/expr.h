@@ -100,6 +100,15 @@ struct ExprState {
   uint8_t decimals_estimate = 19;   // 19: none yet
   uint32_t pool_estimate = 0;
   char result_type = ' ';
+  // What the lexer hands to the parser with a token.
+  struct TokenValue {
+    double number = 0;
+    char* literal = nullptr;  // a literal's text in the expression's literal list
+    int field = 0;
+    int area = 0;
+  } lexeme;
+  // Literal texts read by the lexer outside a compile (tests of the lexer).
+  BlockList lexer_literals;
 
   // GetFieldValue's result buffers and the evaluator's text buffers.
   double field_number = 0;

@@ -39,7 +39,7 @@ bool Setup() {
                          {"ACTIVE", 'L', 1, 0},
                          {"NOTES", 'M', 10, 0},
                          {"RATE", 'F', 6, 3}}) ||
-      !zedra::Use(path))
+      !zedra::Use(path, {.exclusive = true}))
     std::abort();
   const char* rows[][4] = {{"Smith", "750.5", "19991231", "T"},
                            {"", "-3", "", "F"},

@@ -305,7 +305,7 @@ TEST_F(EvaluatorTest, MemoTextThroughTheMemoLayer) {
   int32_t block = MemoHookTable().AddMemo("ab\r\ncd");
   ASSERT_GT(block, 0) << TakeError();
   ASSERT_TRUE(SetFieldRaw(2, MemoField(block)));
-  ASSERT_TRUE(Replace());
+  ASSERT_TRUE(Replace()) << TakeError();
   ASSERT_TRUE(Goto(2));
   int32_t long_block = MemoHookTable().AddMemo(std::string(300, 'x') + "\r\n" + "yz");
   ASSERT_TRUE(SetFieldRaw(2, MemoField(long_block)));

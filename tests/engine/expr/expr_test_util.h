@@ -48,7 +48,7 @@ class ExprTest : public ::testing::Test {
 
   // Creates a table with the given fields and records (each record a list of field
   // values in SetFieldText's forms; a leading "*" entry deletes the record), and opens it
-  // in the current area under `alias` (default: the name).
+  // exclusively in the current area under `alias` (default: the name).
   void MakeTable(const std::string& name, const std::vector<FieldSpec>& fields,
                  const std::vector<std::vector<std::string>>& records, uint8_t version = 0x03,
                  const std::string& alias = "") {
@@ -56,6 +56,7 @@ class ExprTest : public ::testing::Test {
     ASSERT_TRUE(CreateDbf(path, version, fields)) << TakeError();
     UseOptions options;
     options.alias = alias;
+    options.exclusive = true;  // records are rewritten without locks
     ASSERT_TRUE(Use(path, options)) << TakeError();
     for (const auto& values : records) {
       ASSERT_TRUE(AppendBlank()) << TakeError();
