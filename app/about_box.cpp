@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 #include "app_settings.h"
@@ -21,6 +22,21 @@ QLabel* CentredLabel(QWidget* parent, int y) {
   label->setGeometry((344 - 250) / 2, y, 250, 18);
   return label;
 }
+
+// The calendar picture, drawn at the pixel density of the screen it is on.
+class Picture final : public QWidget {
+ public:
+  explicit Picture(QWidget* parent) : QWidget(parent), icon_(GlyphIcon(Glyph::kCalendar)) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    icon_.paint(&painter, rect());
+  }
+
+ private:
+  QIcon icon_;
+};
 
 }  // namespace
 
@@ -54,9 +70,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   Comments = CentredLabel(Panel2, 48);
   Comments->setText(tr("Your month at a glance."));
 
-  ProgramIcon = new QLabel(Panel1);
+  ProgramIcon = new Picture(Panel1);
   ProgramIcon->setGeometry(244, 93, 32, 32);
-  ProgramIcon->setPixmap(GlyphIcon(Glyph::kCalendar).pixmap(QSize(32, 32), devicePixelRatioF()));
 
   WebL = new QLabel(Panel1);
   WebL->setGeometry(8, 133, 504, 18);

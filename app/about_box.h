@@ -23,7 +23,7 @@ class TAboutBox : public QDialog {
   QLabel* ProductName;
   QLabel* Version;
   QLabel* Comments;
-  QLabel* ProgramIcon;
+  QWidget* ProgramIcon;  // the calendar picture
   QLabel* WebL;
   QLabel* SupportL;
   QPushButton* CloseB;
