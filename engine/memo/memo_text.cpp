@@ -116,8 +116,8 @@ constexpr uint8_t kLF = 0x0A;
 constexpr size_t kMaxLine = 253;       // a line without word wrap
 constexpr size_t kMaxStoredLine = 254; // the longest line an output stream builds
 
-// Stream error codes.
-constexpr int kStreamNoMemory = 8;
+// Stream error codes (8, no memory for the line table, cannot happen here: the table
+// lives in ordinary heap memory).
 constexpr int kStreamCannotRead = 100;
 constexpr int kStreamCannotStore = 101;
 constexpr int kStreamBadMode = 102;
