@@ -9,7 +9,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShowEvent>
+#include <algorithm>
 #include <optional>
 
 #include "basic_colors.h"
@@ -222,10 +224,21 @@ void TOptionsF::FormShow() {
   Settings().FontChanged = false;
 }
 
+QPoint KeptOnScreen(QPoint place, QSize size, const QScreen* screen) {
+  if (!screen) return place;
+  QRect area = screen->availableGeometry();
+  int x = std::max(area.left(), std::min(place.x(), area.right() + 1 - size.width()));
+  int y = std::max(area.top(), std::min(place.y(), area.bottom() + 1 - size.height()));
+  return {x, y};
+}
+
 void TOptionsF::FormActivate() {
   const Placement& main = AppSettings().CurrentPlacement;
-  // Centred horizontally on the main window, 20 pixels below its top.
-  move(main.Left + main.Width / 2 - frameGeometry().width() / 2, main.Top + 20);
+  // Centred horizontally on the main window, 20 pixels below its top; then kept on the
+  // screen, since the small default window would otherwise push the wider dialog past
+  // the screen's left edge and hide its swatches.
+  QPoint place(main.Left + main.Width / 2 - frameGeometry().width() / 2, main.Top + 20);
+  move(KeptOnScreen(place, frameGeometry().size(), screen()));
   appliedThisShowing_ = false;
 }
 

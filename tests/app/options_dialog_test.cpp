@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 #include <stdexcept>
@@ -284,6 +285,20 @@ TEST_F(OptionsDialogTest, PlacedBelowTheMainWindowsTopAndCentred) {
   EXPECT_EQ(dialog_.frameGeometry().left(), 200 + 401 / 2 - dialog_.frameGeometry().width() / 2);
   EXPECT_EQ(dialog_.frameGeometry().top(), 120);
   dialog_.done(QDialog::Rejected);
+}
+
+TEST_F(OptionsDialogTest, KeptOnTheScreenBesideTheSmallDefaultWindow) {
+  // The default window (left 50, width 190) would centre the wider dialog past the
+  // screen's left edge.
+  AppSettings().CurrentPlacement = {50, 50, 190, 153};
+  Open();
+  const QRect area = dialog_.screen()->availableGeometry();
+  EXPECT_EQ(dialog_.frameGeometry().left(), area.left());
+  EXPECT_EQ(dialog_.frameGeometry().top(), 70);
+  dialog_.done(QDialog::Rejected);
+  EXPECT_EQ(KeptOnScreen({-75, 70}, {440, 400}, dialog_.screen()).x(),
+            dialog_.screen()->availableGeometry().left());
+  EXPECT_EQ(KeptOnScreen({100, 70}, {440, 400}, nullptr), QPoint(100, 70));
 }
 
 TEST_F(OptionsDialogTest, RenderedSwatchesAndGridMarker) {
