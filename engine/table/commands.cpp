@@ -781,14 +781,8 @@ bool AppendRecord() {
       ok = ErrorCode() == 0;
       if (!ok) SetError(ErrorCode(), "File:  " + area->file_name + " [AppendRecord]");
       if (ok && area->lock_state != LockState::File && area->lock_state != LockState::SingleByte) {
-        // The lock an earlier append took goes when the next one is taken, so that a long
-        // run of appends does not pile up locks.
-        if (area->append_lock != 0 &&
-            std::find(area->lock_list.begin(), area->lock_list.end(), area->append_lock) !=
-                area->lock_list.end()) {
-          UnlockRec(area->append_lock);
-        }
-        area->append_lock = 0;
+        // Records appended stay ours until Unlock or close; the list is bounded by the
+        // 16-bit lock count, beyond which new records are appended without a lock.
         const int32_t n = area->record_count;
         if (area->lock_list.size() < size_t(std::numeric_limits<int16_t>::max()) &&
             LockWithRetry(area->file, uint64_t(Tables().LockBase) + uint16_t(area->header_length) +
@@ -797,7 +791,6 @@ bool AppendRecord() {
           area->lock_list.push_back(n);
           area->lock_count = int16_t(area->lock_list.size());
           area->lock_state = LockState::Records;
-          area->append_lock = n;
         }
         Errors().ErrorCode = 0;
       }

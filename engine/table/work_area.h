@@ -75,7 +75,6 @@ struct DbfArea {
   bool exclusive = false;
   std::shared_ptr<void> index_part;      // the index layer's state for this area
   std::vector<uint8_t> read_buffer;      // scratch of GetDbfRecord, kept between reads
-  int32_t append_lock = 0;               // the record a shared append locked last
 
   // Position of record n (1-based) in the file.
   uint64_t RecordOffset(int32_t n) const {

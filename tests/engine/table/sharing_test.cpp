@@ -222,16 +222,17 @@ TEST_F(SharingTest, MemoPadLockWaitsARealIntervalBetweenAttempts) {
   CurrentArea()->memo.reset();
 }
 
-TEST_F(SharingTest, SharedAppendLocksTheNewRecordOnly) {
+TEST_F(SharingTest, SharedAppendLocksTheNewRecords) {
   ASSERT_TRUE(Use(path_));
-  ASSERT_TRUE(RLock(1));
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(AppendBlank());
-  // The record appended last is locked for us (so Replace may write it); the ones before
-  // it were released as the next was appended; locks taken by hand stay.
-  EXPECT_EQ(CurrentArea()->lock_list, (std::vector<int32_t>{1, 8}));
-  ASSERT_TRUE(SetFieldText(1, "eight"));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AppendBlank());
+  // Appended records stay locked for us (so Replace may write them) until Unlock.
+  EXPECT_EQ(CurrentArea()->lock_list, (std::vector<int32_t>{4, 5, 6}));
+  ASSERT_TRUE(SetFieldText(1, "six"));
   EXPECT_TRUE(Replace());
-  Goto(7);
+  pid_t pid = Child([] { return RLock(5) ? 1 : 0; });
+  EXPECT_EQ(WaitChild(pid), 0);
+  Unlock();
+  Goto(5);
   EXPECT_FALSE(Replace());
   EXPECT_EQ(ErrorCode(), 1200);
 }
