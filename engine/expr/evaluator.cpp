@@ -569,9 +569,10 @@ const void* GetFieldValue(int field, char* buffer, int area) {
     };
     switch (f.type) {
       case 'C': {
+        // A length byte, then the characters.
         size_t n = offset + 1 <= rec.size() ? std::min<size_t>(f.length, rec.size() - offset - 1)
                                             : 0;
-        n = std::min(n, kMaxText);
+        n = std::min({n, kMaxText, size_t(offset < rec.size() ? rec[offset] : 0)});
         if (n) std::memcpy(buffer, rec.data() + offset + 1, n);
         buffer[n] = '\0';
         s.field_push_length = static_cast<int>(n) + 1;

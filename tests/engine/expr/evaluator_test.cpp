@@ -2,6 +2,7 @@
 // node and pool reuse, errors during evaluation, filters through the table layer.
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 #include <random>
@@ -358,6 +359,60 @@ TEST_F(EvaluatorTest, FiltersAndHiddenDeletedRecords) {
   // Closing the area releases the filter.
   CloseArea();
   EXPECT_TRUE(ExprEngine().compiled.empty());
+}
+
+// A virtual area's record buffer holds native values: length-prefixed texts, doubles,
+// 32-bit integers and flag bytes at the fields' offsets.
+TEST_F(EvaluatorTest, FieldsOfAVirtualArea) {
+  auto area = std::make_unique<DbfArea>();
+  auto field = [](const char* name, char type, uint8_t length, uint8_t decimals,
+                  uint16_t offset) {
+    FieldDesc f;
+    std::copy(name, name + std::strlen(name), f.name.begin());
+    f.type = type, f.length = length, f.decimals = decimals, f.offset = offset;
+    return f;
+  };
+  area->fields = {field("NAME", 'C', 5, 0, 1), field("BORN", 'D', 8, 0, 7),
+                  field("AMOUNT", 'N', 8, 2, 18), field("QTY", 'N', 4, 0, 26),
+                  field("OK", 'L', 1, 0, 30)};
+  area->field_count = 5;
+  area->is_virtual = true;
+  area->alias = "VIRT";
+  area->record_count = 1;
+  area->record.assign(31, 0);
+  uint8_t* r = area->record.data();
+  r[1] = 2, r[2] = 'a', r[3] = 'b', r[4] = 'X';
+  r[7] = 8;
+  std::memcpy(r + 8, "12/31/99", 8);
+  double amount = 12.5;
+  int32_t qty = -7;
+  std::memcpy(r + 18, &amount, 8);
+  std::memcpy(r + 26, &qty, 4);
+  r[30] = 1;
+  Tables().areas[5] = std::move(area);
+  EXPECT_EQ(Eval("VIRT->NAME + '|'"), "ab|");
+  EXPECT_EQ(Eval("DTOS(VIRT->BORN)"), "19991231");
+  EXPECT_EQ(Eval("VIRT->AMOUNT"), "12.50");
+  EXPECT_EQ(Eval("VIRT->QTY"), "-7");
+  EXPECT_EQ(Eval("VIRT->OK"), ".T.");
+  // A record buffer shorter than its fields reads what is there and no further.
+  Tables().areas[5]->record.resize(20);
+  EXPECT_EQ(Eval("VIRT->AMOUNT"), "0.00");
+  EXPECT_EQ(Eval("VIRT->OK"), ".F.");
+  Tables().areas[5].reset();
+}
+
+TEST_F(EvaluatorTest, UnknownValueTypesAreReported) {
+  CompiledExpr* e = AssignExpr("1");
+  ASSERT_NE(e, nullptr);
+  ExprEngine().current = e;
+  PushSD(ValMemo, ExprNode::Value{});
+  EXPECT_EQ(TakeError(), "356: Unknown data type (none of \"C\",\"N\",\"F\",\"L\",\"D\"or\"M\") "
+                         "[PARSER/PushSD]");
+  double v = 1;
+  PushWD(999, &v, 0);
+  EXPECT_EQ(TakeError().substr(0, 4), "356:");
+  ReleaseExpr(e);
 }
 
 // Random texts made of the language's pieces compile or fail cleanly, and whatever
