@@ -273,6 +273,37 @@ TEST_F(WorkAreaTest, CloseAllAreasLeavesAreaOneCurrent) {
   SetAutoReport(false);
 }
 
+TEST_F(WorkAreaTest, VirtualAreaIsServedByItsHandler) {
+  std::vector<std::pair<int, int32_t>> calls;
+  VirtualHandler() = [&](DbfArea& area) { calls.push_back({area.virtual_op, area.virtual_record}); };
+  auto area = std::make_unique<DbfArea>();
+  area->is_virtual = true;
+  area->file_name = "VIRTUAL";
+  area->record_count = 5;
+  area->record_length = 4;
+  area->record.assign(4, 'x');
+  DbfArea& v = *area;
+  Tables().areas[9] = std::move(area);
+  Select(9);
+  Dbf4RawGo(3);
+  PutDbfRecord(v, 99);
+  ClearRecord();
+  EXPECT_EQ(v.record, std::vector<uint8_t>(4, 0)) << "no field table: zeros";
+  v.HideDeleted = true;
+  EXPECT_TRUE(RecordVisible());
+  v.record[0] = 1;
+  EXPECT_FALSE(RecordVisible());
+  EXPECT_EQ(Peek(1, 1), "");
+  EXPECT_EQ(ErrorCode(), 1100);
+  TakeError();
+  EXPECT_FALSE(IsLocked(1));
+  EXPECT_EQ(ErrorCode(), 1100);
+  TakeError();
+  CloseArea();
+  EXPECT_EQ(calls, (std::vector<std::pair<int, int32_t>>{{3, 3}, {8, 6}, {1, 6}}));
+  VirtualHandler() = nullptr;
+}
+
 TEST_F(WorkAreaTest, CloseAreaReleasesFilterThroughTheHooks) {
   auto* fake = reinterpret_cast<CompiledExpr*>(0x1000);
   int released = 0;
