@@ -66,7 +66,8 @@ size_t FormatStr(double n, int w, int d, char* out) {
   if (w <= 0) return 0;
   w = std::min<int>(w, static_cast<int>(kMaxText));
   if (d < 0) d = 0;
-  bool fits = !(d > 0 && d + 2 > w) && !(std::isfinite(n) && std::fabs(n) >= 1e256);
+  // With decimals the text has at least "0." and the digits: too long for w already.
+  bool fits = !(d > 0 && d > w - 2) && !(std::isfinite(n) && std::fabs(n) >= 1e256);
   char text[600];
   int length = 0;
   if (fits) {

@@ -86,6 +86,7 @@ TEST_F(FunctionsTest, Texts) {
       {"STR(7, -3)", ""},
       {"STR(7, 3, -1)", "  7"},
       {"STR(1, 5, 9)", "*****"},
+      {"STR(1, 5, 1E10)", "*****"},
       {"STR(1E300, 20)", "********************"},
       {"STR(2.5, 3, 0)", "  2"},
       {"SOUNDEX('Robert')", "R163"},
@@ -107,6 +108,7 @@ TEST_F(FunctionsTest, Texts) {
     }
     EXPECT_EQ(Eval(c.text), c.value) << c.text;
   }
+  EXPECT_EQ(Eval("STR(1, 1E10, 1E10)"), std::string(255, '*'));
   EXPECT_EQ(Soundex("Gutierrez"), "G362");
   EXPECT_EQ(Soundex(std::string(150, 'a') + "b"), "A000");  // only 100 characters count
 }
