@@ -12,7 +12,7 @@
 namespace zedra::testing {
 namespace {
 
-const std::string kPeer = std::string("/usr/bin/python3 ") + ZEDRA_TEST_DATA_DIR + "/../engine/table/dbf_peer.py";
+const std::string kPeer = std::string("/usr/bin/python3 ") + ZEDRA_TABLE_TEST_DIR + "/dbf_peer.py";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
