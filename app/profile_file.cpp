@@ -124,6 +124,11 @@ std::string ProfileUpdate(std::string_view text, std::string_view section, std::
                           std::string_view value) {
   std::vector<Line> lines = SplitLines(text);
   std::string new_line = std::string(key) + "=" + std::string(value);
+  // A line break inside the value would end the key's line early and let the rest pass
+  // for keys or sections of its own; it is written as a blank instead.
+  for (char& c : new_line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
   std::string out;
   out.reserve(text.size() + new_line.size() + section.size() + 8);
   auto append_line = [&out](const Line& line) {

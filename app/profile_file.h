@@ -12,7 +12,9 @@
 //   - a write replaces the key's line in place, or adds the key after the last non-blank
 //     line of its section, or appends the section at the end of the file; every other
 //     byte of the file is kept, and the lines written end in CR LF;
-//   - a write to a missing file creates it.
+//   - a write to a missing file creates it;
+//   - a line break inside a written value becomes a blank, so that a value can never
+//     inject keys or sections of its own.
 // Each call reads the file afresh; nothing is cached between calls.
 #pragma once
 

@@ -91,6 +91,13 @@ TEST(ProfileUpdateTest, AppendsAMissingSection) {
             "[A]\nx=1\r\n[WinSet]\r\nTop=50\r\n");
 }
 
+TEST(ProfileUpdateTest, AValueCannotBreakItsLine) {
+  const std::string text = ProfileUpdate("[WinSet]\r\nTop=1\r\n", "WinSet", "CalFN",
+                                         "Evil\r\n[WinSet]\r\nTop=999");
+  EXPECT_EQ(text, "[WinSet]\r\nTop=1\r\nCalFN=Evil  [WinSet]  Top=999\r\n");
+  EXPECT_EQ(ProfileLookup(text, "WinSet", "Top"), "1");
+}
+
 TEST(ProfileFileTest, CreatesReadsAndRewritesTheFile) {
   TempDir dir;
   const std::string path = dir.File("Test.ini");
