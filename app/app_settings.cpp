@@ -107,7 +107,9 @@ void InitSettingsModule() {
   s.SupportLine = QStringLiteral("support@dayvane.example");
 }
 
-QString SettingsFilePath() { return QDir::currentPath() + QLatin1Char('/') + QLatin1String(kSettingsFileName); }
+QString SettingsFilePath() {
+  return QDir::currentPath() + QLatin1Char('/') + QLatin1String(kSettingsFileName);
+}
 
 int32_t ParseProfileInteger(std::string_view text, int32_t default_value) {
   std::string_view digits;

@@ -155,8 +155,8 @@ class GlyphEngine final : public QIconEngine {
   GlyphEngine(Glyph glyph, QColor tint) : glyph_(glyph), tint_(tint) {}
 
   void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
-    painter->drawPixmap(rect, pixmap(rect.size() * painter->device()->devicePixelRatioF(), mode,
-                                     state));
+    painter->drawPixmap(rect,
+                        pixmap(rect.size() * painter->device()->devicePixelRatioF(), mode, state));
   }
 
   QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {

@@ -29,10 +29,10 @@ bool THelpWindow::ShowContents(const QString& file) {
   QFileInfo info(file);
   QFile probe(file);
   if (!info.isFile() || !probe.open(QIODevice::ReadOnly)) {
-    CurrentPrompts().Message(parentWidget(), tr("Help"),
-                             tr("Cannot open the help file %1.")
-                                 .arg(QDir::toNativeSeparators(info.absoluteFilePath())),
-                             QMessageBox::Warning, QMessageBox::Ok);
+    CurrentPrompts().Message(
+        parentWidget(), tr("Help"),
+        tr("Cannot open the help file %1.").arg(QDir::toNativeSeparators(info.absoluteFilePath())),
+        QMessageBox::Warning, QMessageBox::Ok);
     return false;
   }
   probe.close();

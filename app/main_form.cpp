@@ -258,9 +258,7 @@ void TForm1::RefitCalendar() {
   if (QLayout* layout = centralWidget()->layout()) layout->activate();
 }
 
-void TForm1::SaveBClick() {
-  SaveSettings(LivePlacement(), Panel1->height());
-}
+void TForm1::SaveBClick() { SaveSettings(LivePlacement(), Panel1->height()); }
 
 void TForm1::ExitBClick() { close(); }
 
@@ -311,9 +309,9 @@ void TForm1::FormClose() {
     }
     return;
   }
-  const QMessageBox::StandardButton answer = CurrentPrompts().Message(
-      this, tr("Confirm"), tr("Save Changes Before Exiting?"), QMessageBox::Question,
-      QMessageBox::Yes | QMessageBox::No);
+  const QMessageBox::StandardButton answer =
+      CurrentPrompts().Message(this, tr("Confirm"), tr("Save Changes Before Exiting?"),
+                               QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
   if (answer == QMessageBox::Yes) SaveBClick();
 }
 

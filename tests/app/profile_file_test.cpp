@@ -39,7 +39,7 @@ TEST(ProfileLookupTest, MatchesSectionsAndKeysLikeThePlatform) {
   EXPECT_EQ(ProfileLookup(text, "WinSet", "Top"), std::nullopt);
   EXPECT_EQ(ProfileLookup(text, "WinSet", "Hidden"), std::nullopt);
   EXPECT_EQ(ProfileLookup(text, "WinSet", "Other"), std::nullopt);  // only the first section
-  EXPECT_EQ(ProfileLookup(text, "THEMES", "ThemeLINES"), "0");       // LF-only lines
+  EXPECT_EQ(ProfileLookup(text, "THEMES", "ThemeLINES"), "0");      // LF-only lines
   EXPECT_EQ(ProfileLookup(text, "Missing", "Top"), std::nullopt);
   EXPECT_EQ(ProfileLookup("", "WinSet", "Top"), std::nullopt);
 }
@@ -87,13 +87,12 @@ TEST(ProfileUpdateTest, AddsKeyAfterTheLastLineOfItsSection) {
 
 TEST(ProfileUpdateTest, AppendsAMissingSection) {
   EXPECT_EQ(ProfileUpdate("", "WinSet", "Top", "50"), "[WinSet]\r\nTop=50\r\n");
-  EXPECT_EQ(ProfileUpdate("[A]\nx=1", "WinSet", "Top", "50"),
-            "[A]\nx=1\r\n[WinSet]\r\nTop=50\r\n");
+  EXPECT_EQ(ProfileUpdate("[A]\nx=1", "WinSet", "Top", "50"), "[A]\nx=1\r\n[WinSet]\r\nTop=50\r\n");
 }
 
 TEST(ProfileUpdateTest, AValueCannotBreakItsLine) {
-  const std::string text = ProfileUpdate("[WinSet]\r\nTop=1\r\n", "WinSet", "CalFN",
-                                         "Evil\r\n[WinSet]\r\nTop=999");
+  const std::string text =
+      ProfileUpdate("[WinSet]\r\nTop=1\r\n", "WinSet", "CalFN", "Evil\r\n[WinSet]\r\nTop=999");
   EXPECT_EQ(text, "[WinSet]\r\nTop=1\r\nCalFN=Evil  [WinSet]  Top=999\r\n");
   EXPECT_EQ(ProfileLookup(text, "WinSet", "Top"), "1");
 }
