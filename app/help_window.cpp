@@ -14,6 +14,12 @@
 #include "prompts.h"
 
 namespace dayvane {
+namespace {
+
+// How far the help window's first place lies from the main window's corner.
+constexpr int kCascade = 40;
+
+}  // namespace
 
 THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("HelpWindow"));
@@ -42,6 +48,11 @@ bool THelpWindow::ShowContents(const QString& file) {
   browser_->verticalScrollBar()->setValue(0);
   QString title = browser_->documentTitle();
   setWindowTitle(title.isEmpty() ? tr("%1 Help").arg(Settings().ProductName) : title);
+  // The first time, the help opens a little below and to the right of the main window
+  // rather than wherever the desktop puts new windows.
+  if (!testAttribute(Qt::WA_Moved) && parentWidget()) {
+    move(parentWidget()->pos() + QPoint(kCascade, kCascade));
+  }
   show();
   raise();
   activateWindow();
