@@ -347,6 +347,19 @@ TEST_F(CompilerTest, AssignExprClearsAnEarlierExpressionError) {
   EXPECT_TRUE(ExprEngine().compiled.empty());
 }
 
+// When a report raises, the half-built expression is released on the way out.
+TEST_F(CompilerTest, RaisedErrorsLeaveNothingBehind) {
+  SetAutoReport(true);
+  Errors().RaiseOnReport = true;
+  EXPECT_THROW(AssignExpr("QTY + 'x'"), EZedraError);
+  EXPECT_THROW(AssignExpr("(((1"), EZedraError);
+  Errors().RaiseOnReport = false;
+  SetAutoReport(false);
+  EXPECT_TRUE(ExprEngine().compiled.empty());
+  EXPECT_EQ(ExprEngine().current, nullptr);
+  EXPECT_EQ(Compile("1"), "N1 END");
+}
+
 TEST_F(CompilerTest, LongTextsAreCut) {
   std::string text = "1" + std::string(300, ' ') + "+1";
   CompiledExpr* e = AssignExpr(text);
