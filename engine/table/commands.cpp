@@ -130,7 +130,8 @@ bool Use(const std::string& name, const UseOptions& options) {
   }
   const std::string path = platform::ResolveCase(DefaultExtension(name, "DBF"));
   TableState& t = Tables();
-  const uint32_t mode = options.exclusive ? platform::kModeReadWriteExclusive : t.SharedOpenMode;
+  uint32_t mode = options.exclusive ? platform::kModeReadWriteExclusive : t.SharedOpenMode;
+  if (options.read_only) mode &= ~0x7u;  // access bits 0: read only
   auto area = std::make_unique<DbfArea>();
   if (uint32_t error = area->file.Open(path, mode); error != 0) {
     SetError(uint16_t(error), "Unable to open " + path + " [Use]");

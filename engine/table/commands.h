@@ -22,6 +22,8 @@ struct UseOptions {
   bool exclusive = false;      // open mode 18 instead of the shared open mode
   std::string alias;           // default: the file's base name, upper case
   std::optional<bool> oem;     // default: set when header byte 29 names a DOS code page
+  bool read_only = false;      // open for reading only (mode 64, or 16 exclusive): every
+                               // write then fails with the platform's code
 };
 
 // Opens a table into the current work area (closing what it held). "DBF" is added to a

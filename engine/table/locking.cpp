@@ -212,6 +212,8 @@ uint32_t MemoOpenModeFor(const DbfArea& area) {
   if (t.LockingOn && !area.exclusive) mode = platform::kModeReadWriteShared;
   if (t.ExclusiveReopened) mode = platform::kModeReadWriteShared;
   if (t.MemoOpenMode != -1) mode = uint32_t(t.MemoOpenMode);
+  // A table opened for reading only opens its memo file for reading only as well.
+  if (area.file.IsOpen() && (area.file.mode() & 0x7u) == 0) mode &= ~0x7u;
   return mode;
 }
 

@@ -35,13 +35,13 @@ std::string VersionName(uint8_t v) {
 // Opens the table named by the first argument into area 1; false after printing the
 // usage error or the engine's error.
 bool OpenTable(const Command& command, const Args& args, std::ostream& err, int* status,
-               bool exclusive = false) {
+               bool read_only = false) {
   if (args.positional.empty()) {
     *status = UsageError(command, "a table name is needed", err);
     return false;
   }
   UseOptions options;
-  options.exclusive = exclusive;
+  options.read_only = read_only;
   if (!Use(args.positional[0], options)) {
     *status = ReportEngineFailure(err);
     if (*status == 0) *status = 1;
@@ -111,7 +111,7 @@ size_t Utf8Length(const std::string& s) {
 
 int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
   int status = 0;
-  if (!OpenTable(*FindCommand("info"), args, err, &status)) return status;
+  if (!OpenTable(*FindCommand("info"), args, err, &status, true)) return status;
   const DbfArea& area = *CurrentArea();
   const uint8_t* h = area.header.data();
   const uint8_t version = h[0];
@@ -156,7 +156,7 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     return UsageError(command, "--memo-width needs a number from 0", err);
   list_memo_width = size_t(memo_width);
   int status = 0;
-  if (!OpenTable(command, args, err, &status)) return status;
+  if (!OpenTable(command, args, err, &status, true)) return status;
   const DbfArea& area = *CurrentArea();
 
   std::vector<int> fields;

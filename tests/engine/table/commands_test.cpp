@@ -92,6 +92,26 @@ TEST_F(CommandsTest, UseFindsNamesInAnyCase) {
   EXPECT_EQ(ErrorCode(), 2);
 }
 
+TEST_F(CommandsTest, ReadOnlyUseReadsButDoesNotWrite) {
+  MakeTable({{"a", false}, {"b", false}});
+  CloseArea();
+  UseOptions o;
+  o.read_only = true;
+  ASSERT_TRUE(Use(File("T"), o));
+  EXPECT_EQ(MemoOpenModeFor(*CurrentArea()) & 7u, 0u) << "its memo file is read only too";
+  GoBottom();
+  EXPECT_EQ(FieldText(1), "b");
+  EXPECT_FALSE(FLock()) << "a write lock needs a file open for writing";
+  CloseArea();
+  o.exclusive = true;
+  ASSERT_TRUE(Use(File("T"), o));
+  EXPECT_FALSE(Replace());
+  EXPECT_NE(ErrorCode(), 0);
+  TakeError();
+  CloseArea();
+  EXPECT_EQ(ErrorCode(), 0) << "nothing was changed, so nothing is written at close";
+}
+
 TEST_F(CommandsTest, UseOpensTheMemoFileThroughTheHook) {
   WriteFileBytes(File("M.DBF"), MakeDbf(0x83, {{"N", 'M', 10}}, {}));
   MemoHookTable() = MemoHooks{};
