@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 
 #include "about_box.h"
@@ -94,6 +95,10 @@ int RunDayvane(int argc, char** argv) {
   int code = 0;
   {
     QApplication app(argc, argv);
+    // QApplication adopts the user's locale for the C library as well; the engine writes
+    // and reads numbers with a decimal point whatever the language, so numeric
+    // conversions stay in the "C" locale. Qt's own QLocale is not affected.
+    std::setlocale(LC_NUMERIC, "C");
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(GlyphIcon(Glyph::kCalendar));
     Forms forms = CreateForms();
