@@ -36,20 +36,37 @@ T ParseWhole(std::string_view text) {
   return value;
 }
 
-// The date of a DBF date field in the current date style: 8 characters, or 10 with the
-// century on; the empty date of the style for a blank or malformed field.
-std::string StyledDate(std::string_view dtos) {
+// Writes the date of a DBF date field in the current date style into out (room for 10
+// characters): 8 characters, or 10 with the century on; the empty date of the style for
+// a blank or malformed field. Returns the length.
+size_t StyledDate(std::string_view dtos, char* out) {
+  const DateSettings& d = Dates();
   bool digits = dtos.size() == 8 &&
                 std::all_of(dtos.begin(), dtos.end(), [](char c) { return c >= '0' && c <= '9'; });
-  std::string canonical;
-  if (digits) {
-    std::string year(dtos.substr(0, 4));
-    if (!Dates().CenturyOn) year = year.substr(2);
-    canonical = std::string(dtos.substr(4, 2)) + "/" + std::string(dtos.substr(6, 2)) + "/" + year;
-  } else {
-    canonical = "  /  /  ";
+  if (!digits) {
+    std::string empty = EmptyDate(d.DateStyle).substr(0, 10);
+    std::memcpy(out, empty.data(), empty.size());
+    return empty.size();
   }
-  return DateFromCanonical(canonical);
+  std::string_view year = d.CenturyOn ? dtos.substr(0, 4) : dtos.substr(2, 2);
+  std::string_view month = dtos.substr(4, 2), day = dtos.substr(6, 2);
+  std::string_view parts[3];
+  char sep = '/';
+  switch (d.DateStyle) {
+    case 1: parts[0] = year, parts[1] = month, parts[2] = day, sep = '.'; break;
+    case 2: parts[0] = day, parts[1] = month, parts[2] = year; break;
+    case 3: parts[0] = day, parts[1] = month, parts[2] = year, sep = '-'; break;
+    case 4: case 5: case 6: case 7: case 8:
+      parts[0] = day, parts[1] = month, parts[2] = year, sep = '.'; break;
+    default: parts[0] = month, parts[1] = day, parts[2] = year; break;
+  }
+  size_t n = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) out[n++] = sep;
+    std::memcpy(out + n, parts[i].data(), parts[i].size());
+    n += parts[i].size();
+  }
+  return n;
 }
 
 }  // namespace
@@ -186,12 +203,11 @@ void FillTypedImage(DbfArea& area) {
         pos += 1 + f.length;
         break;
       case 'D': {
-        std::string date = StyledDate(text);
-        size_t room = size_t(f.length) + 2;
-        if (date.size() > room) date.resize(room);
+        char date[16];
+        size_t length = std::min<size_t>(StyledDate(text, date), size_t(f.length) + 2);
         std::memset(out + pos, 0, f.length + 3);
-        out[pos] = uint8_t(date.size());
-        std::memcpy(out + pos + 1, date.data(), date.size());
+        out[pos] = uint8_t(length);
+        std::memcpy(out + pos + 1, date, length);
         pos += f.length + 3;
         break;
       }

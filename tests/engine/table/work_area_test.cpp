@@ -72,6 +72,21 @@ TEST_F(WorkAreaTest, TypedImageByteForByte) {
   EXPECT_EQ(img[31], 0) << "'n' is false";
 }
 
+TEST_F(WorkAreaTest, TypedImageDatesFollowEveryDateStyle) {
+  const std::vector<uint8_t>& img = A().typed_image;
+  for (int style = 0; style <= 8; ++style) {
+    for (bool century : {false, true}) {
+      SetDateStyle(style);
+      Dates().CenturyOn = century;
+      Dbf4RawGo(1);
+      std::string expected = DateFromCanonical(century ? "02/29/2024" : "02/29/24");
+      EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 21 + img[20]), expected) << style;
+      Dbf4RawGo(2);
+      EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 21 + img[20]), EmptyDate(style)) << style;
+    }
+  }
+}
+
 TEST_F(WorkAreaTest, TypedImageOfUnparsableAndBlankValues) {
   Dates().DateStyle = 0;
   Dates().CenturyOn = false;
