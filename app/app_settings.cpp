@@ -49,18 +49,30 @@ QString ReadName(const QString& path, std::string_view key, const char* default_
   return CutFontName(FromFileBytes(GetProfileString(path, kWinSet, key, default_value)));
 }
 
-void WriteText(const QString& path, std::string_view section, std::string_view key,
-               const std::string& value) {
-  WriteProfileString(path, section, key, value);
-}
+// Writes keys one by one and remembers whether every write reached the file.
+class Writer {
+ public:
+  explicit Writer(QString path) : path_(std::move(path)) {}
 
-void WriteInteger(const QString& path, std::string_view key, int32_t value) {
-  WriteText(path, kWinSet, key, std::to_string(value));
-}
+  void Text(std::string_view section, std::string_view key, const std::string& value) {
+    if (!WriteProfileString(path_, section, key, value)) ok_ = false;
+  }
+  void Integer(std::string_view key, int32_t value) { Text(kWinSet, key, std::to_string(value)); }
+  void Bool(std::string_view key, bool value) { Text(kWinSet, key, value ? "1" : "0"); }
+  // The writing rule for one font's style: only the style that is the whole set is true.
+  void Style(const char* prefix, FontStyleSet style) {
+    const std::string p = prefix;
+    Bool(p + "Bold", style == kStyleBold);
+    Bool(p + "Italic", style == kStyleItalic);
+    Bool(p + "Underline", style == kStyleUnderline);
+    Bool(p + "StrikeOut", style == kStyleStrikeOut);
+  }
+  bool ok() const { return ok_; }
 
-void WriteBool(const QString& path, std::string_view key, bool value) {
-  WriteText(path, kWinSet, key, value ? "1" : "0");
-}
+ private:
+  QString path_;
+  bool ok_ = true;
+};
 
 // The reading rule for the four style booleans of one font.
 FontStyleSet DecodeStyle(bool bold, bool italic, bool underline, bool strike_out,
@@ -70,14 +82,6 @@ FontStyleSet DecodeStyle(bool bold, bool italic, bool underline, bool strike_out
   if (underline) return kStyleUnderline;
   if (strike_out) return kStyleStrikeOut;
   return previous;
-}
-
-void WriteStyle(const QString& path, const char* prefix, FontStyleSet style) {
-  const std::string p = prefix;
-  WriteBool(path, p + "Bold", style == kStyleBold);
-  WriteBool(path, p + "Italic", style == kStyleItalic);
-  WriteBool(path, p + "Underline", style == kStyleUnderline);
-  WriteBool(path, p + "StrikeOut", style == kStyleStrikeOut);
 }
 
 int HexDigit(char c) {
@@ -187,48 +191,52 @@ void LoadSettings() {
   a.JMsgStyle = DecodeStyle(msg_bold, msg_italic, msg_underline, msg_strike, a.JMsgStyle);
 }
 
-void SaveSettings(const Placement& live_window, int32_t live_panel_height) {
-  const QString path = SettingsFilePath();
+bool SaveSettings(const Placement& live_window, int32_t live_panel_height) {
+  Writer w(SettingsFilePath());
   SettingsState& s = Settings();
   const AppSettingsRecord& a = s.AppSettings;
 
   const qsizetype lines = s.ThemeLines.size();
-  WriteText(path, kThemes, "ThemeLINES", std::to_string(lines));
+  w.Text(kThemes, "ThemeLINES", std::to_string(lines));
   for (qsizetype i = 0; i < lines; ++i) {
     const std::string n = std::to_string(i);
-    WriteText(path, kThemes, "DB_" + n, ToFileBytes(s.ThemeLines[i]));
-    WriteText(path, kThemes, "DBD_" + n,
-              i < s.ThemeLinesD.size() ? ToFileBytes(s.ThemeLinesD[i]) : std::string());
+    w.Text(kThemes, "DB_" + n, ToFileBytes(s.ThemeLines[i]));
+    w.Text(kThemes, "DBD_" + n,
+           i < s.ThemeLinesD.size() ? ToFileBytes(s.ThemeLinesD[i]) : std::string());
   }
 
-  WriteInteger(path, "Top", live_window.Top);
-  WriteInteger(path, "Left", live_window.Left);
-  WriteInteger(path, "Width", live_window.Width);
-  WriteInteger(path, "Height", live_window.Height);
-  WriteInteger(path, "CMBC", a.CMBC);
-  WriteInteger(path, "CTC", a.CTC);
-  WriteInteger(path, "CTBC", a.CTBC);
-  WriteInteger(path, "CTTC", a.CTTC);
-  WriteInteger(path, "CTTTC", a.CTTTC);
-  WriteInteger(path, "WC", a.WC);
-  WriteText(path, kWinSet, "JMsgFN", ToFileBytes(a.JMsgFN));
-  WriteInteger(path, "JMsgFS", a.JMsgFS);
-  WriteText(path, kWinSet, "CalFN", ToFileBytes(a.CalFN));
-  WriteInteger(path, "CalFS", a.CalFS);
-  WriteInteger(path, "SPTOP", live_panel_height);
-  WriteInteger(path, "CalFC", a.CalFC);
-  WriteInteger(path, "JMsgFC", a.JMsgFC);
-  WriteStyle(path, "JMsgFS", a.JMsgStyle);
-  WriteStyle(path, "CalFS", a.CalStyle);
+  w.Integer("Top", live_window.Top);
+  w.Integer("Left", live_window.Left);
+  w.Integer("Width", live_window.Width);
+  w.Integer("Height", live_window.Height);
+  w.Integer("CMBC", a.CMBC);
+  w.Integer("CTC", a.CTC);
+  w.Integer("CTBC", a.CTBC);
+  w.Integer("CTTC", a.CTTC);
+  w.Integer("CTTTC", a.CTTTC);
+  w.Integer("WC", a.WC);
+  w.Text(kWinSet, "JMsgFN", ToFileBytes(a.JMsgFN));
+  w.Integer("JMsgFS", a.JMsgFS);
+  w.Text(kWinSet, "CalFN", ToFileBytes(a.CalFN));
+  w.Integer("CalFS", a.CalFS);
+  w.Integer("SPTOP", live_panel_height);
+  w.Integer("CalFC", a.CalFC);
+  w.Integer("JMsgFC", a.JMsgFC);
+  w.Style("JMsgFS", a.JMsgStyle);
+  w.Style("CalFS", a.CalStyle);
 
+  // Only a save that reached the file counts as one; otherwise the changes stay unsaved
+  // and the close flow still offers to save them.
+  if (!w.ok()) return false;
   s.SavedThisRun = true;
   s.UnsavedChanges = false;
+  return true;
 }
 
 void WritePosition(int32_t top, int32_t left) {
-  const QString path = SettingsFilePath();
-  WriteInteger(path, "Top", top);
-  WriteInteger(path, "Left", left);
+  Writer w(SettingsFilePath());
+  w.Integer("Top", top);
+  w.Integer("Left", left);
 }
 
 }  // namespace dayvane

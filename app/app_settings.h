@@ -134,10 +134,12 @@ void LoadSettings();
 // Writes the whole file: THEMES first, then every key of WinSet, taking the window's
 // placement from live_window and SPTOP from live_panel_height, the rest from
 // AppSettings. A style boolean is written true only when its style is the whole set.
-// Afterwards SavedThisRun is true and UnsavedChanges false. Failures go unreported.
-void SaveSettings(const Placement& live_window, int32_t live_panel_height);
+// Afterwards SavedThisRun is true and UnsavedChanges false. Returns false, leaving both
+// flags as they were, when any key could not be written.
+bool SaveSettings(const Placement& live_window, int32_t live_panel_height);
 
-// Writes only Top and Left of WinSet (the close flow's write after a move).
+// Writes only Top and Left of WinSet (the close flow's write after a move). A failure
+// goes unnoticed: the window then simply opens at its old place.
 void WritePosition(int32_t top, int32_t left);
 
 }  // namespace dayvane

@@ -258,7 +258,13 @@ void TForm1::RefitCalendar() {
   if (QLayout* layout = centralWidget()->layout()) layout->activate();
 }
 
-void TForm1::SaveBClick() { SaveSettings(LivePlacement(), Panel1->height()); }
+void TForm1::SaveBClick() {
+  if (SaveSettings(LivePlacement(), Panel1->height())) return;
+  CurrentPrompts().Message(this, Settings().ProductName,
+                           tr("The settings could not be saved to %1.")
+                               .arg(QDir::toNativeSeparators(SettingsFilePath())),
+                           QMessageBox::Warning, QMessageBox::Ok);
+}
 
 void TForm1::ExitBClick() { close(); }
 

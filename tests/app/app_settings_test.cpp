@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include "app/app_test_support.h"
 #include "support/temp_dir.h"
 
@@ -166,7 +168,7 @@ TEST(SaveSettingsTest, WritesEveryKeyInOrderAndTwiceTheSame) {
   LoadSettings();
   AppSettings().CurrentPlacement = {1, 2, 3, 4};  // the live window wins
   Settings().UnsavedChanges = true;
-  SaveSettings(kLive, 200);
+  EXPECT_TRUE(SaveSettings(kLive, 200));
   EXPECT_EQ(ReadFileBytes(wd.Ini()), kDefaultFile);
   EXPECT_TRUE(Settings().SavedThisRun);
   EXPECT_FALSE(Settings().UnsavedChanges);
@@ -269,6 +271,16 @@ TEST(SaveSettingsTest, KeepsWhatElseTheFileHolds) {
   EXPECT_NE(after.find("CalFSStrikeOut=0\r\n\r\n[Tail]\r\nLast=1\r\n[THEMES]\r\nThemeLINES=0\r\n"),
             std::string::npos)
       << after;
+}
+
+TEST(SaveSettingsTest, AFailedSaveLeavesTheChangesUnsaved) {
+  WorkingDirectory wd;
+  LoadSettings();
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(wd.Ini())));  // the file cannot be written
+  Settings().UnsavedChanges = true;
+  EXPECT_FALSE(SaveSettings(kLive, 200));
+  EXPECT_TRUE(Settings().UnsavedChanges);
+  EXPECT_FALSE(Settings().SavedThisRun);
 }
 
 TEST(WritePositionTest, ChangesOnlyTopAndLeft) {

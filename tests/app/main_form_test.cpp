@@ -204,6 +204,26 @@ TEST(MainFormTest, AfterSaveNeitherAResizeNorAMoveIsWritten) {
   EXPECT_EQ(ReadFileBytes(wd.Ini()), saved);
 }
 
+TEST(MainFormTest, ASaveThatFailsSaysSoAndTheCloseStillAsks) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  SaveMatchingFile(wd);
+  ProgramRun run;
+  Settings().UnsavedChanges = true;  // as after an Apply
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(wd.Ini())));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(wd.Ini())));
+  prompts.answers = {QMessageBox::Ok};
+  run.form()->SaveB->click();
+  ASSERT_EQ(prompts.asked.size(), 1u);
+  EXPECT_EQ(prompts.asked[0].icon, QMessageBox::Warning);
+  EXPECT_TRUE(prompts.asked[0].text.contains(L("Dayvane.Ini")));
+  EXPECT_FALSE(Settings().SavedThisRun);
+  prompts.answers = {QMessageBox::No};
+  run.Close();
+  ASSERT_EQ(prompts.asked.size(), 2u);
+  EXPECT_EQ(prompts.asked[1].text, L("Save Changes Before Exiting?"));
+}
+
 TEST(MainFormTest, OptionsApplyOnlyWhatChangedAndOnlyOnApply) {
   WorkingDirectory wd;
   ScriptedPrompts prompts;
