@@ -132,7 +132,16 @@ bool FontDialogWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void FontDialogWindow::SetChoice(const FontChoice& choice) {
   size_ = choice.size;
-  fontPart_->setCurrentFont(WithStyleName(FontFromChoice(choice)));
+  QFont font = FontFromChoice(choice);
+  fontPart_->setCurrentFont(WithStyleName(font));
+  // A name the font database does not list (the default "System", a font of another
+  // machine) leaves Qt's dialog on its generic family, whose style list may lack the bold
+  // faces; confirming the dialog untouched would then drop bold. Offer the family the name
+  // resolves to instead, which has them.
+  if (StyleOfFont(fontPart_->currentFont()) != StyleOfFont(font)) {
+    font.setFamily(QFontInfo(font).family());
+    fontPart_->setCurrentFont(WithStyleName(font));
+  }
 
   // The colour: one of the sixteen, or an extra entry that keeps the value as it is.
   const int basicCount = colorgrid::kBasicColorCount;

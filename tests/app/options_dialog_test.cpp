@@ -369,6 +369,22 @@ TEST(FontDialogWindow, RoundTripsStylesColoursAndKeepsAnUnknownColour) {
   EXPECT_EQ(window.ColorBox()->count(), 16);
 }
 
+TEST(FontDialogWindow, ANameOutsideTheFontListKeepsItsStyles) {
+  // "System" is the settings' default name and no font of this machine: confirming the
+  // dialog untouched must not lose bold on the substitute family.
+  FontDialogWindow window;
+  for (const char* name : {"System", "No Such Font At All"}) {
+    for (FontStyleSet style : {kStyleBold, FontStyleSet(kStyleBold | kStyleItalic),
+                               FontStyleSet(kStyleBold | kStyleStrikeOut)}) {
+      window.SetChoice({L(name), 14, kRed, style});
+      const FontChoice back = window.Choice();
+      EXPECT_EQ(back.style, style) << name << " style " << int(style);
+      EXPECT_EQ(back.size, 14) << name;
+      EXPECT_EQ(back.color, kRed) << name;
+    }
+  }
+}
+
 TEST(FontDialogWindow, EscapeInTheFontPartClosesTheWholeDialog) {
   FontDialogWindow window;
   window.show();
