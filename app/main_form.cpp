@@ -118,14 +118,14 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 void TForm1::BuildToolbar() {
-  struct ButtonSpec {
+  struct ButtonDesign {
     QToolButton** button;
     const char* name;
     int left;
     Glyph glyph;
     QString hint;
   };
-  const ButtonSpec specs[] = {
+  const ButtonDesign designs[] = {
       {&OptionsB, "OptionsB", 4, Glyph::kOptions, tr("Configure options for the program.")},
       {&SaveB, "SaveB", 41, Glyph::kSave, tr("Save Changes Made.")},
       {&HelpB2, "HelpB2", 79, Glyph::kHelp, tr("Get Help For The Program.")},
@@ -133,15 +133,15 @@ void TForm1::BuildToolbar() {
       {&ExitB, "ExitB", kDesignWidth - kExitRightGap - kButtonWidth, Glyph::kExit,
        tr("Exit The Program.")},
   };
-  for (const ButtonSpec& spec : specs) {
+  for (const ButtonDesign& design : designs) {
     auto* button = new QToolButton(Panel2);
-    button->setObjectName(QLatin1String(spec.name));
-    button->setGeometry(spec.left, kButtonTop, kButtonWidth, kButtonHeight);
-    button->setIcon(GlyphIcon(spec.glyph));
+    button->setObjectName(QLatin1String(design.name));
+    button->setGeometry(design.left, kButtonTop, kButtonWidth, kButtonHeight);
+    button->setIcon(GlyphIcon(design.glyph));
     button->setIconSize(QSize(16, 16));
-    button->setToolTip(spec.hint);
+    button->setToolTip(design.hint);
     button->setFocusPolicy(Qt::NoFocus);
-    *spec.button = button;
+    *design.button = button;
   }
   connect(OptionsB, &QToolButton::clicked, this, &TForm1::OptionsBClick);
   connect(SaveB, &QToolButton::clicked, this, &TForm1::SaveBClick);
