@@ -386,7 +386,9 @@ void PackMemofile() {
       if (a == 0) continue;
       int32_t block = PackMemo(a, n, state, &hard);
       if (hard) break;
-      std::string value = block == 0 ? std::string() : std::to_string(block);
+      // The new reference as right-aligned decimal text; a memo that could not be copied
+      // reads "0".
+      std::string value = std::to_string(block);
       value.insert(0, f.length > value.size() ? f.length - value.size() : 0, ' ');
       if (value != text) updates.push_back({n, &f, text, value});
     }

@@ -263,18 +263,30 @@ int TransferIn(MemoTextStream& s) {
 }
 
 // Takes one piece of output that holds at most one carriage return, at its end.
-int TransferOutPiece(std::string piece) {
+int TransferOutPiece(const std::string& piece) {
   MemoLineTable& t = Table();
   if (t.index > Capacity()) return kStreamCannotStore;
-  if (t.partial.size() + piece.size() > kMaxStoredLine) {
+  // The line's characters without its line-end characters: only they count towards the
+  // longest line, and a line cut off here must not take a line end along.
+  std::string text;
+  bool has_cr = false;
+  for (char c : piece) {
+    uint8_t u = uint8_t(c);
+    if (u == kCR) has_cr = true;
+    if (u != kCR && u != kSoftCR && u != kLF) text.push_back(c);
+  }
+  // Each round stores one line, so that the partial line never grows beyond the longest
+  // line (it would otherwise be stored, line end and all, as a line of its own).
+  while (t.partial.size() + text.size() > kMaxStoredLine) {
+    if (t.index > Capacity()) return kStreamCannotStore;
     if (!t.partial.empty()) {
       t.breaks[t.index] = 0;
       if (!StoreLine(t.partial)) return kStreamCannotStore;
       t.partial.clear();
     } else {
       t.breaks[t.index] = 0;
-      if (!StoreLine(piece.substr(0, kMaxStoredLine))) return kStreamCannotStore;
-      piece.erase(0, kMaxStoredLine);
+      if (!StoreLine(text.substr(0, kMaxStoredLine))) return kStreamCannotStore;
+      text.erase(0, kMaxStoredLine);
     }
   }
   if (t.index > Capacity()) return kStreamCannotStore;
@@ -282,12 +294,7 @@ int TransferOutPiece(std::string piece) {
     bool soft = piece.size() >= 2 && uint8_t(piece[piece.size() - 2]) == kSoftCR;
     t.breaks[t.index] = soft ? kSoftCR : kCR;
   }
-  bool has_cr = false;
-  for (char c : piece) {
-    uint8_t u = uint8_t(c);
-    if (u == kCR) has_cr = true;
-    if (u != kCR && u != kSoftCR && u != kLF) t.partial.push_back(c);
-  }
+  t.partial += text;
   if (has_cr) {
     if (!StoreLine(t.partial)) return kStreamCannotStore;
     t.partial.clear();

@@ -184,20 +184,38 @@ TEST_F(MemoTextTest, RewriteInPlaceWithSmallBlocksSparesTheNextMemo) {
   EXPECT_EQ(GetMemoText(2), "neighbour");
 }
 
-TEST_F(MemoTextTest, LongOutputLinesAreSplit) {
+TEST_F(MemoTextTest, LongOutputLinesAreSplitWithoutStrayLineEnds) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
-  MemoTextStream s;
-  int32_t var = 0;
-  ASSERT_EQ(AssignMemo(s, &var), 0);
-  ASSERT_EQ(StreamRewrite(s), 0);
-  ASSERT_EQ(StreamWriteLine(s, std::string(600, 'L')), 0);
-  ASSERT_EQ(StreamClose(s), 0);
-  std::string text = ReadMemoText(var);
-  std::string letters;
-  for (char c : text)
-    if (c == 'L') letters += c;
-  EXPECT_EQ(letters.size(), 600u);
-  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  // 253 and 254 characters with their CR LF fill the stream's buffer: the line end must
+  // neither end up inside the line nor add an empty line.
+  for (size_t length : {253, 254, 255, 510, 600}) {
+    SCOPED_TRACE(length);
+    MemoTextStream s;
+    int32_t var = 0;
+    ASSERT_EQ(AssignMemo(s, &var), 0);
+    ASSERT_EQ(StreamRewrite(s), 0);
+    ASSERT_EQ(StreamWriteLine(s, std::string(length, 'L')), 0);
+    ASSERT_EQ(StreamWriteLine(s, "next"), 0);
+    ASSERT_EQ(StreamClose(s), 0);
+    std::string text = ReadMemoText(var);
+    ASSERT_EQ(text.substr(text.size() - 8), "\r\nnext\r\n");
+    text.resize(text.size() - 6);  // keeps the last line's CR LF
+    size_t letters = 0;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos);
+      std::string line = text.substr(at, end - at);
+      EXPECT_FALSE(line.empty());
+      EXPECT_LE(line.size(), 254u);
+      EXPECT_EQ(line, std::string(line.size(), 'L'));
+      letters += line.size();
+      at = end + 2;
+    }
+    EXPECT_EQ(letters, length);
+    if (length <= 254) {
+      EXPECT_EQ(text, std::string(length, 'L') + "\r\n");
+    }
+  }
 }
 
 TEST_F(MemoTextTest, TheLineAfterTheCapacityIsDropped) {
