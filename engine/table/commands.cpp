@@ -390,10 +390,15 @@ bool SeekVisibleIndex(DbfArea*& area, int32_t first, int dir) {
   }
 }
 
-void GoPastEnd(DbfArea& area) {
-  Dbf4Go(area.record_count + 1);
-  area.at_end = true;
+// Moves the current area past its last record; the area afterwards (an after-move hook
+// may have closed it).
+DbfArea* GoPastEnd() {
+  Dbf4Go(CurrentArea()->record_count + 1);
+  DbfArea* area = CurrentArea();
+  if (!area) return nullptr;
+  area->at_end = true;
   if (IndexActive() && IndexHookTable().SetEof) IndexHookTable().SetEof(true);
+  return area;
 }
 
 }  // namespace
@@ -410,10 +415,7 @@ void GoTop() {
     found = SeekVisibleNatural(area, 1, +1);
   }
   if (!area || ErrorCode() != 0) return;
-  if (!found) {
-    GoPastEnd(*area);
-    area->at_start = true;
-  }
+  if (!found && (area = GoPastEnd()) != nullptr) area->at_start = true;
 }
 
 void GoBottom() {
@@ -428,10 +430,7 @@ void GoBottom() {
     found = SeekVisibleNatural(area, area->record_count, -1);
   }
   if (!area || ErrorCode() != 0) return;
-  if (!found) {
-    GoPastEnd(*area);
-    area->at_start = true;
-  }
+  if (!found && (area = GoPastEnd()) != nullptr) area->at_start = true;
 }
 
 void Skip(int32_t n) {
@@ -465,12 +464,12 @@ void Skip(int32_t n) {
     if (!area || ErrorCode() != 0) return;
     if (!found) {
       if (dir > 0) {
-        GoPastEnd(*area);
+        GoPastEnd();
       } else {
         // Before the first record: stay on the first visible one, with BOF set.
         GoTop();
-        if (!area) return;
         area = CurrentArea();
+        if (!area) return;
         area->at_start = true;
         if (indexed && ix.SetBof) ix.SetBof(true);
       }

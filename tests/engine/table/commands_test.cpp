@@ -160,6 +160,20 @@ TEST_F(CommandsTest, NavigationHidesDeletedRecordsAndFollowsTheFilter) {
   EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "c", "e"}));
 }
 
+TEST_F(CommandsTest, AfterMoveHookThatClosesItsAreaEndsNavigation) {
+  for (int step = 0; step < 4; ++step) {
+    MakeTable({{"a", false}, {"b", true}});
+    SetDeleted(true);
+    CurrentArea()->AfterMoveHook = [] { CloseArea(); };
+    if (step == 0) GoTop();
+    if (step == 1) GoBottom();
+    if (step == 2) Skip(1);
+    if (step == 3) Skip(-1);
+    EXPECT_EQ(CurrentArea(), nullptr) << step;
+    Errors().ErrorCode = 0;
+  }
+}
+
 TEST_F(CommandsTest, FilterNeedsTheExpressionLayerAndALogicalResult) {
   MakeTable({{"a", false}});
   ExprHookTable() = ExprHooks{};
