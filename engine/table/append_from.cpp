@@ -1,6 +1,8 @@
 // AppendFrom: the records of a table open in another work area appended to the current
 // one, memo texts included (copied through the memo hook).
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,13 +19,16 @@ struct FieldPair {
   const FieldDesc* to;
 };
 
-// The block number in a memo field: leading blanks, a signed decimal; else 0.
+// The block number in a memo field: leading blanks, a signed decimal; else 0. A number
+// beyond the 32-bit range is damage, not a block, and counts as no memo.
 int32_t MemoBlockOf(std::string_view text) {
   std::string t = AllTrim(text);
   if (t.empty()) return 0;
   char* end = nullptr;
-  long v = std::strtol(t.c_str(), &end, 10);
-  return end && *end == '\0' ? int32_t(v) : 0;
+  errno = 0;
+  long long v = std::strtoll(t.c_str(), &end, 10);
+  if (errno != 0 || !end || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return 0;
+  return static_cast<int32_t>(v);
 }
 
 // Copies one field's stored bytes into another of the same type: characters cut or

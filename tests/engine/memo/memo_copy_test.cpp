@@ -214,6 +214,24 @@ TEST_F(MemoCopyTest, AppendFromCopiesTheMemosOfAnotherArea) {
   EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
 }
 
+TEST_F(MemoCopyTest, AppendFromTakesADamagedReferenceForNoMemo) {
+  ASSERT_TRUE(MakeTable("S.DBF", 0x8B));
+  AddRecord("kept");
+  ASSERT_TRUE(AppendBlank());
+  // Beyond the 32-bit range: narrowed, it would name some unrelated block.
+  ASSERT_TRUE(SetFieldRaw(2, "9999999999"));
+  ASSERT_TRUE(Replace());
+  ASSERT_TRUE(Select(2));
+  ASSERT_TRUE(MakeTable("D.DBF", 0x8B));
+  ASSERT_TRUE(AppendFrom(1)) << TakeError();
+  ASSERT_EQ(RecCount(), 2);
+  Dbf4Go(1);
+  EXPECT_EQ(GetMemoText(2), "kept");
+  Dbf4Go(2);
+  EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+  EXPECT_EQ(GetMemoText(2), "");
+}
+
 TEST_F(MemoCopyTest, TransformsApplyToWhatIsStored) {
   auto scramble = [](uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] ^= 0x5A;
