@@ -173,7 +173,7 @@ TEST_F(InteropTest, DbaseFourTableOfAnotherProgramMatchesItsDump) {
 // ---------------------------------------------------------------------------------------
 // The zedra tool
 
-class ToolTest : public TableTest {
+class TableToolTest : public TableTest {
  protected:
   int Run(const std::string& args, std::string* out = nullptr) {
     std::string text;
@@ -183,7 +183,7 @@ class ToolTest : public TableTest {
   }
 };
 
-TEST_F(ToolTest, CreateAppendInfoAndListCsv) {
+TEST_F(TableToolTest, CreateAppendInfoAndListCsv) {
   const std::string t = File("people");
   std::string out;
   ASSERT_EQ(Run("create " + t + " --version 0x03 --field NAME:C:12 --field AMOUNT:N:8:2 "
@@ -219,7 +219,7 @@ TEST_F(ToolTest, CreateAppendInfoAndListCsv) {
   EXPECT_NE(out.find("2        Smith, \"J\"  -3.00"), std::string::npos) << out;
 }
 
-TEST_F(ToolTest, GoldenTableIsWrittenByteForByte) {
+TEST_F(TableToolTest, GoldenTableIsWrittenByteForByte) {
   const std::string t = File("GOLDEN");
   ASSERT_EQ(Run("create " + t + " --version 0x03 --field NAME:C:10 --field AMOUNT:N:8:2 "
                 "--field BORN:D --field OK:L --field RATIO:F:6:3"),
@@ -234,7 +234,7 @@ TEST_F(ToolTest, GoldenTableIsWrittenByteForByte) {
   EXPECT_EQ(made, golden);
 }
 
-TEST_F(ToolTest, ListShowsDeletedRecordsUnlessHidden) {
+TEST_F(TableToolTest, ListShowsDeletedRecordsUnlessHidden) {
   const std::string t = File("d");
   ASSERT_EQ(Run("create " + t + " --field N:C:3"), 0);
   for (const char* v : {"a", "b", "c"}) ASSERT_EQ(Run("append " + t + " N=" + v), 0);
@@ -251,7 +251,7 @@ TEST_F(ToolTest, ListShowsDeletedRecordsUnlessHidden) {
   EXPECT_NE(out.find("2 *"), std::string::npos) << out;
 }
 
-TEST_F(ToolTest, ErrorsGoToStandardErrorWithTheEngineText) {
+TEST_F(TableToolTest, ErrorsGoToStandardErrorWithTheEngineText) {
   std::string out;
   WriteFileBytes(File("junk.dbf"), "this is no table at all, not even close");
   EXPECT_EQ(Run("info " + File("junk.dbf"), &out), 1);
