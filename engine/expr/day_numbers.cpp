@@ -99,7 +99,9 @@ double YmdToDay(long long year, long long month, long long day) {
 }
 
 bool DayToYmd(double day, int* year, int* month, int* day_of_month) {
-  if (!(day > kDayBeforeYear1 && day <= kLastDay)) return false;
+  // A fraction above day 1721425 still truncates to that day, which lies before year 1
+  // and would read as day 0 of January.
+  if (!(day >= kDayBeforeYear1 + 1 && day <= kLastDay)) return false;
   long long n = static_cast<long long>(std::trunc(day)) - kEpoch;
   long long y = n / 366;
   if (y == 0) y = 1;

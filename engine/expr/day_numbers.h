@@ -26,8 +26,8 @@ long long DaysBeforeYear(long long year);
 // month outside 1..12, a day outside the month).
 double YmdToDay(long long year, long long month, long long day);
 
-// The date of a day number inside kDayBeforeYear1 < day <= kLastDay. Returns false, and
-// leaves the outputs alone, for any other value.
+// The date of a day number inside kDayBeforeYear1 + 1 <= day <= kLastDay (a fraction is
+// dropped). Returns false, and leaves the outputs alone, for any other value.
 bool DayToYmd(double day, int* year, int* month, int* day_of_month);
 
 // "YYYYMMDD" (the first 8 characters, up to a zero byte) to a day number; 8 blanks, and

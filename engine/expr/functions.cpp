@@ -129,7 +129,8 @@ void RunFunction(int opcode, int argc) {
     case kCdow: PushText(CDOW(DateText(PopNum()))); return;
     case kCmonth: PushText(CMONTH(DateText(PopNum()))); return;
     case kChr: {
-      char c = static_cast<char>(TruncInt(PopNum()) & 0xFF);
+      // The low 8 bits of the whole truncated value, not of a value held to 32 bits.
+      char c = static_cast<char>(TruncInt64(PopNum()) & 0xFF);
       PushText(std::string_view(&c, c == '\0' ? 0 : 1));
       return;
     }
@@ -150,8 +151,12 @@ void RunFunction(int opcode, int argc) {
       return;
     }
     case kDeleted: {
+      // A file area's deletion flag is "*"; a virtual area's buffer starts with the
+      // typed image's deleted byte, non-zero when deleted (as hide-deleted reads it).
       const DbfArea* a = CurrentArea();
-      PushLogical(a && !a->record.empty() && a->record[0] == '*' ? 1 : 0);
+      bool deleted = a && !a->record.empty() &&
+                     (a->is_virtual ? a->record[0] != 0 : a->record[0] == '*');
+      PushLogical(deleted ? 1 : 0);
       return;
     }
     case kDtoc: PushText(DayToText(PopNum())); return;

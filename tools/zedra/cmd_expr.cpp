@@ -40,12 +40,6 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
                       err);
   const std::string& text = args.positional[0];
 
-  if (args.Has("--check")) {
-    std::string t = text;
-    out << CheckExpression(t, args.Has("--key")) << "\n";
-    return 0;
-  }
-
   if (args.Has("--century")) Dates().CenturyOn = true;
   if (args.Has("--style")) {
     long long style;
@@ -78,6 +72,14 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
     }
   } else if (args.Has("--record")) {
     return UsageError(command, "--record needs --table", err);
+  }
+
+  // A check names the fields of the table as an evaluation does.
+  if (args.Has("--check")) {
+    std::string t = text;
+    out << CheckExpression(t, args.Has("--key")) << "\n";
+    CloseAllAreas();
+    return 0;
   }
 
   CompiledExpr* e = AssignExpr(text);

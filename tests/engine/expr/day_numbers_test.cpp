@@ -28,6 +28,9 @@ TEST_F(DayNumberTest, YmdToDayAndBack) {
   EXPECT_EQ(DayToDtos(2451544.75), "19991231");
   EXPECT_EQ(DayToDtos(kBlankDay), "        ");
   EXPECT_EQ(DayToDtos(1721425), "        ");
+  EXPECT_EQ(DayToDtos(1721425.5), "        ");  // not day 0 of January of year 1
+  EXPECT_EQ(DayToDtos(1721426.5), "00010101");
+  EXPECT_EQ(DayToDtos(5373484.5), "        ");
   EXPECT_EQ(DayToDtos(5373485), "        ");
   EXPECT_EQ(DayToDtos(std::nan("")), "        ");
   EXPECT_EQ(DayToDtos(1721426), "00010101");
@@ -73,6 +76,7 @@ TEST_F(DayNumberTest, DayToTextByStyle) {
     EXPECT_EQ(DayToText(2451544), c.text) << c.style;
     EXPECT_EQ(DayToText(kBlankDay), c.blank) << c.style;
     EXPECT_EQ(DayToText(1721425), c.blank) << c.style;
+    EXPECT_EQ(DayToText(1721425.5), c.blank) << c.style;
     // The text reads back as the same day (four-digit years are forced when reading).
     if (c.century) {
       EXPECT_EQ(TextToDay(c.text), 2451544) << c.style;

@@ -403,6 +403,12 @@ TEST_F(EvaluatorTest, FieldsOfAVirtualArea) {
   EXPECT_EQ(Eval("VIRT->AMOUNT"), "12.50");
   EXPECT_EQ(Eval("VIRT->QTY"), "-7");
   EXPECT_EQ(Eval("VIRT->OK"), ".T.");
+  // DELETED() reads the typed image's deleted byte as hide-deleted does: non-zero.
+  ASSERT_TRUE(Select(5));
+  EXPECT_EQ(Eval("DELETED()"), ".F.");
+  r[0] = 1;
+  EXPECT_EQ(Eval("DELETED()"), ".T.");
+  ASSERT_TRUE(Select(1));
   // A record buffer shorter than its fields reads what is there and no further.
   Tables().areas[5]->record.resize(20);
   EXPECT_EQ(Eval("VIRT->AMOUNT"), "0.00");

@@ -40,6 +40,7 @@ TEST_F(FunctionsTest, Texts) {
   Case cases[] = {
       {"CHR(65)", "A"},
       {"CHR(321)", "A"},
+      {"CHR(4294967361)", "A"},  // the low 8 bits of a value beyond 32 bits
       {"CHR(0) + 'x'", "x"},
       {"LEFT('ABC', 2)", "AB"},
       {"LEFT('ABC', 5)", "ABC"},

@@ -65,6 +65,11 @@ TEST_F(ToolEvalTest, EvaluatesOnARecordAndFiltersAList) {
   EXPECT_EQ(out, "C\t0\t0\tBOB            600\n");
   ASSERT_EQ(Tool("eval --table " + table + " \"AMOUNT\"", &out), 0) << out;
   EXPECT_EQ(out, "N\t8\t2\t100.00\n");
+  // A check names the table's fields too.
+  ASSERT_EQ(Tool("eval --check --table " + table + " \"AMOUNT > 500\"", &out), 0) << out;
+  EXPECT_EQ(out, "0\n");
+  ASSERT_EQ(Tool("eval --check --key --table " + table + " \"ACTIVE\"", &out), 0) << out;
+  EXPECT_EQ(out, "361\n");
   ASSERT_EQ(Tool("list " + table + " --csv --filter \"AMOUNT > 500 .AND. .NOT. DELETED()\"", &out),
             0)
       << out;
