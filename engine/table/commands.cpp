@@ -33,7 +33,7 @@ bool IsDosCodePageMark(uint8_t mark) {
     case 0x16: case 0x17: case 0x18: case 0x19: case 0x1A: case 0x1B: case 0x1C:
     case 0x1D: case 0x1F: case 0x22: case 0x23: case 0x24: case 0x25: case 0x26:
     case 0x37: case 0x40: case 0x64: case 0x65: case 0x66: case 0x67: case 0x68:
-    case 0x69: case 0x6A: case 0x6B: case 0x6C:
+    case 0x69: case 0x6A: case 0x6B: case 0x6C: case 0x86: case 0x87: case 0x88:
       return true;
     default:
       return false;
@@ -625,12 +625,18 @@ bool FormatDecimal(bool negative, std::string whole, std::string frac, int decim
   return true;
 }
 
+// A calendar date YYYYMMDD: year 1-9999, the day within its month (leap years of the
+// Gregorian calendar), so that every reader of the table can take it as a date.
 bool ValidDtos(std::string_view s) {
   if (s.size() != 8 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return false;
+  int year = std::stoi(std::string(s.substr(0, 4)));
   int month = (s[4] - '0') * 10 + (s[5] - '0');
   int day = (s[6] - '0') * 10 + (s[7] - '0');
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 }  // namespace
@@ -678,8 +684,9 @@ bool SetFieldText(int k, std::string_view text) {
         return true;
       }
       if (trimmed.size() == 1 && std::strchr("TtFfYyNn?", trimmed[0])) {
-        char c = trimmed[0];
-        Store(*f, std::string(1, char(std::toupper(static_cast<unsigned char>(c)))));
+        // Stored as T or F; "?" is the unknown value and stays.
+        char c = char(std::toupper(static_cast<unsigned char>(trimmed[0])));
+        Store(*f, std::string(1, c == 'Y' ? 'T' : c == 'N' ? 'F' : c));
         return true;
       }
       return FieldError(k, "Not a logical value: \"" + trimmed + "\"", "SetFieldText");

@@ -368,7 +368,7 @@ void Dbf4RawGo(int32_t n) {
     return;
   }
   if (n <= 0) {
-    SetError(212, "Invalid record number = " + Num(n) + " (" + area.file_name + ") [Dbf4RawGo]");
+    SetError(212, " [Dbf4RawGo]");
     return;
   }
   GetDbfRecord(area, n);

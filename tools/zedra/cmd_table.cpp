@@ -1,5 +1,6 @@
 // zedra info, list, create and append: tables on the command line.
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -80,14 +81,22 @@ std::string ListValue(int k) {
 }
 
 // A value given to `append` (the forms `list --csv` prints) turned into what SetFieldText
-// takes: UTF-8 into Windows-1252, YYYY-MM-DD into YYYYMMDD.
-std::string AppendValue(const FieldDesc& f, const std::string& value) {
+// takes: UTF-8 into Windows-1252, YYYY-MM-DD into YYYYMMDD. A text with characters that
+// Windows-1252 does not have (or that is not UTF-8) is refused with error 220 rather than
+// stored with substitutes.
+std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value) {
   if (f.type == 'D') {
     std::string v = AllTrim(value);
     if (v.size() == 10 && v[4] == '-' && v[7] == '-') return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
     return v;
   }
-  return platform::Utf8ToCp1252(value);
+  std::string bytes = platform::Utf8ToCp1252(value);
+  if (platform::Cp1252ToUtf8(bytes) != value) {
+    SetError(220, "Not representable in Windows-1252: \"" + value + "\" (field " + f.Name() +
+                      ") [append]");
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 std::string CsvQuote(const std::string& s) {
@@ -303,7 +312,8 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
       }
       continue;
     }
-    if (!SetFieldText(k, AppendValue(*FieldAt(k), pair.substr(eq + 1)))) {
+    std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1));
+    if (!value || !SetFieldText(k, *value)) {
       status = ReportEngineFailure(err);
       CloseAllAreas();
       return std::max(status, 1);

@@ -92,6 +92,24 @@ TEST_F(CommandsTest, UseFindsNamesInAnyCase) {
   EXPECT_EQ(ErrorCode(), 2);
 }
 
+TEST_F(CommandsTest, OemFlagFollowsTheCodePageMark) {
+  struct Case {
+    uint8_t mark;
+    bool oem;
+  };
+  // 0x01, 0x02: DOS 437, 850; 0x86-0x88: DOS 737, 852, 857; 0x03, 0x57, 0xC8: Windows.
+  for (Case c : {Case{0x01, true}, Case{0x02, true}, Case{0x86, true}, Case{0x87, true},
+                 Case{0x88, true}, Case{0x00, false}, Case{0x03, false}, Case{0x57, false},
+                 Case{0xC8, false}}) {
+    std::string image = MakeDbf(0x03, {{"A", 'C', 3}}, {" abc"});
+    image[29] = char(c.mark);
+    WriteFileBytes(File("CP.DBF"), image);
+    ASSERT_TRUE(Use(File("CP.DBF"))) << TakeError();
+    EXPECT_EQ(CurrentArea()->oem, c.oem) << int(c.mark);
+    CloseArea();
+  }
+}
+
 TEST_F(CommandsTest, ReadOnlyUseReadsButDoesNotWrite) {
   MakeTable({{"a", false}, {"b", false}});
   CloseArea();
@@ -221,11 +239,20 @@ TEST_F(CommandsTest, FieldsAreWrittenInTheirStoredForms) {
   EXPECT_EQ(FieldDate(4), "20240229");
   EXPECT_FALSE(SetFieldDate(4, "2024-02-29"));
   EXPECT_FALSE(SetFieldDate(4, "20241301"));
+  // Only days the calendar has: readers of the table refuse the others.
+  for (const char* bad : {"20240230", "20230229", "21000229", "20240431", "00000101", "20240100"})
+    EXPECT_FALSE(SetFieldDate(4, bad)) << bad;
+  for (const char* good : {"20000229", "20240131", "19001231", "00010101"})
+    EXPECT_TRUE(SetFieldDate(4, good)) << good;
   ASSERT_TRUE(SetFieldDate(4, ""));
   EXPECT_EQ(FieldDate(4), "        ");
   ASSERT_TRUE(SetFieldLogical(5, true));
   EXPECT_TRUE(FieldLogical(5));
   ASSERT_TRUE(SetFieldText(5, "f"));
+  EXPECT_EQ(FieldRaw(5), "F");
+  ASSERT_TRUE(SetFieldText(5, "y"));
+  EXPECT_EQ(FieldRaw(5), "T") << "a logical is stored as T or F";
+  ASSERT_TRUE(SetFieldText(5, "N"));
   EXPECT_EQ(FieldRaw(5), "F");
   EXPECT_FALSE(SetFieldText(1, "thirteen char"));
   ASSERT_TRUE(SetFieldText(1, "twelve chars   "));

@@ -199,6 +199,11 @@ TEST_F(TableToolTest, CreateAppendInfoAndListCsv) {
   EXPECT_NE(out.find("Error # 220"), std::string::npos) << out;
   EXPECT_NE(Run("append " + t + " NOPE=1", &out), 0);
   EXPECT_NE(Run("append " + t + " BORN=2024-13-01", &out), 0);
+  EXPECT_NE(Run("append " + t + " BORN=2024-02-30", &out), 0);
+  // Characters Windows-1252 lacks, and bytes that are not UTF-8, are refused, not replaced.
+  EXPECT_NE(Run("append " + t + " NAME=Łódź", &out), 0);
+  EXPECT_NE(out.find("Error # 220"), std::string::npos) << out;
+  EXPECT_NE(Run("append " + t + " 'NAME=a\xff'", &out), 0);
 
   ASSERT_EQ(Run("info " + t, &out), 0) << out;
   EXPECT_NE(out.find("Version:       0x03"), std::string::npos) << out;

@@ -124,6 +124,7 @@ TEST_F(WorkAreaTest, RawGoPastTheEndGivesBlankBufferAndEof) {
   EXPECT_EQ(A().record, std::vector<uint8_t>(40, ' '));
   Dbf4RawGo(0);
   EXPECT_EQ(ErrorCode(), 212);
+  EXPECT_EQ(Errors().PendingMessage, " [Dbf4RawGo]");
 }
 
 TEST_F(WorkAreaTest, PutBeyondTheEndAppendsExactlyOne) {
