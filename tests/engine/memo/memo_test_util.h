@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "engine.h"
+#include "engine/table/table_test_util.h"
 #include "memo/memo.h"
 #include "support/temp_dir.h"
 #include "table/commands.h"
@@ -24,26 +25,8 @@ inline int32_t MemoRefOfField(int k = 2) {
   return int32_t(std::strtol(raw.c_str(), nullptr, 10));
 }
 
-class MemoTest : public ::testing::Test {
+class MemoTest : public TableTest {
  protected:
-  void SetUp() override {
-    EngineStartup();
-    SetAutoReport(false);
-  }
-  void TearDown() override {
-    {
-      AutoReportScope quiet(false);
-      CloseAllAreas();
-    }
-    EngineShutdown();
-  }
-  std::string File(const std::string& name) const { return dir_.File(name); }
-  // The last error as "code: message", then cleared.
-  std::string TakeError() {
-    std::string text = std::to_string(ErrorCode()) + ": " + Errors().PendingMessage;
-    Errors().ErrorCode = 0;
-    return text;
-  }
   // Creates NAME C(10), NOTES M and opens it in the current area.
   bool MakeTable(const std::string& name, uint8_t version, bool exclusive = true) {
     if (!CreateDbf(File(name), version, {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}))
@@ -62,8 +45,6 @@ class MemoTest : public ::testing::Test {
   std::string MemoPath(const std::string& table, const std::string& ext) {
     return ForceExtension(File(table), ext);
   }
-
-  TempDir dir_;
 };
 
 }  // namespace zedra::testing
