@@ -51,6 +51,36 @@ bool OpenTable(const Command& command, const Args& args, std::ostream& err, int*
   return true;
 }
 
+size_t Utf8Length(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+// Field names are stored in the table's code page like its text: they are shown as
+// UTF-8, and a name the user gives is matched against them in Windows-1252, without
+// regard to case.
+std::string AnsiName(const FieldDesc& f) {
+  std::string name = f.Name();
+  if (CurrentArea() && CurrentArea()->oem)
+    for (char& c : name) c = char(platform::OemToAnsi(uint8_t(c)));
+  return name;
+}
+
+std::string NameForOutput(const FieldDesc& f) { return platform::Cp1252ToUtf8(AnsiName(f)); }
+
+int FieldNumberUtf8(const std::string& name) {
+  auto upper = [](std::string s) {
+    for (char& c : s) c = char(platform::AnsiUpper(uint8_t(c)));
+    return s;
+  };
+  const std::string wanted = upper(platform::Utf8ToCp1252(name));
+  for (int k = 1; k <= FieldCount(); ++k)
+    if (upper(AnsiName(*FieldAt(k))) == wanted) return k;
+  return 0;
+}
+
 std::string IsoDate(std::string_view dtos) {
   if (dtos.size() != 8 || dtos.find_first_not_of(' ') == std::string_view::npos) return "";
   return std::string(dtos.substr(0, 4)) + "-" + std::string(dtos.substr(4, 2)) + "-" +
@@ -92,7 +122,7 @@ std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& va
   }
   std::string bytes = platform::Utf8ToCp1252(value);
   if (platform::Cp1252ToUtf8(bytes) != value) {
-    SetError(220, "Not representable in Windows-1252: \"" + value + "\" (field " + f.Name() +
+    SetError(220, "Not representable in Windows-1252: \"" + value + "\" (field " + NameForOutput(f) +
                       ") [append]");
     return std::nullopt;
   }
@@ -107,13 +137,6 @@ std::string CsvQuote(const std::string& s) {
     out += c;
   }
   return out + "\"";
-}
-
-size_t Utf8Length(const std::string& s) {
-  size_t n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
 }
 
 }  // namespace
@@ -143,8 +166,10 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
   out << "\n  #  Name        Type  Length  Decimals\n";
   for (int k = 1; k <= area.field_count; ++k) {
     const FieldDesc& f = area.fields[k - 1];
+    std::string name = NameForOutput(f);
+    name.append(Utf8Length(name) < 10 ? 10 - Utf8Length(name) : 0, ' ');
     char line[96];
-    std::snprintf(line, sizeof line, "%3d  %-10s  %c     %6d  %8d\n", k, f.Name().c_str(), f.type,
+    std::snprintf(line, sizeof line, "%3d  %s  %c     %6d  %8d\n", k, name.c_str(), f.type,
                   int(f.length), int(f.decimals));
     out << line;
   }
@@ -173,10 +198,12 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     std::stringstream names(args.Value("--fields"));
     std::string name;
     while (std::getline(names, name, ',')) {
-      int k = FieldNumber(AllTrim(name));
+      int k = FieldNumberUtf8(AllTrim(name));
       if (k == 0) {
+        // The message is made before the area (and its file name) goes.
+        const std::string message = "no field \"" + name + "\" in " + area.file_name;
         CloseAllAreas();
-        return UsageError(command, "no field \"" + name + "\" in " + area.file_name, err);
+        return UsageError(command, message, err);
       }
       fields.push_back(k);
     }
@@ -196,7 +223,7 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> header;
   if (csv && show_deleted) header.push_back("_deleted");
   if (!csv) header.push_back("Record#");
-  for (int k : fields) header.push_back(area.fields[k - 1].Name());
+  for (int k : fields) header.push_back(NameForOutput(area.fields[k - 1]));
   std::vector<std::vector<std::string>> rows;
 
   if (start > 1) {
@@ -299,7 +326,7 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
   for (size_t i = 1; i < args.positional.size(); ++i) {
     const std::string& pair = args.positional[i];
     size_t eq = pair.find('=');
-    int k = eq == std::string::npos ? 0 : FieldNumber(pair.substr(0, eq));
+    int k = eq == std::string::npos ? 0 : FieldNumberUtf8(pair.substr(0, eq));
     if (k == 0) {
       CloseAllAreas();
       return UsageError(command, "\"" + pair + "\" does not name a field of the table (NAME=VALUE)", err);

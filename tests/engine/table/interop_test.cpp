@@ -256,6 +256,27 @@ TEST_F(TableToolTest, ListShowsDeletedRecordsUnlessHidden) {
   EXPECT_NE(out.find("2 *"), std::string::npos) << out;
 }
 
+TEST_F(TableToolTest, FieldNamesTravelAsUtf8) {
+  // "GRÖSSE" stored in Windows-1252, and in code page 850 in a table marked as DOS text.
+  std::string ansi = MakeDbf(0x03, {{"GR\xD6SSE", 'C', 4}}, {" ab"});
+  WriteFileBytes(File("ansi.dbf"), ansi);
+  std::string oem = MakeDbf(0x03, {{"GR\x99SSE", 'C', 4}}, {" ab"});
+  oem[29] = 0x02;
+  WriteFileBytes(File("oem.dbf"), oem);
+  for (const char* name : {"ansi.dbf", "oem.dbf"}) {
+    SCOPED_TRACE(name);
+    const std::string t = File(name);
+    std::string out;
+    ASSERT_EQ(Run("list " + t + " --csv", &out), 0) << out;
+    EXPECT_EQ(out, "GRÖSSE\r\nab\r\n");
+    ASSERT_EQ(Run("list " + t + " --csv --fields grösse", &out), 0) << out;
+    EXPECT_EQ(out, "GRÖSSE\r\nab\r\n");
+    ASSERT_EQ(Run("append " + t + " GRÖSSE=cd", &out), 0) << out;
+    ASSERT_EQ(Run("info " + t, &out), 0) << out;
+    EXPECT_NE(out.find("  1  GRÖSSE      C"), std::string::npos) << out;
+  }
+}
+
 TEST_F(TableToolTest, ErrorsGoToStandardErrorWithTheEngineText) {
   std::string out;
   WriteFileBytes(File("junk.dbf"), "this is no table at all, not even close");
@@ -266,6 +287,9 @@ TEST_F(TableToolTest, ErrorsGoToStandardErrorWithTheEngineText) {
   EXPECT_EQ(Run("create " + File("x") + " --field A:Q:3", &out), 1);
   EXPECT_EQ(Run("create " + File("x") + " --field A", &out), 2);
   EXPECT_EQ(Run("list " + File("x") + " --start 0", &out), 2);
+  ASSERT_EQ(Run("create " + File("y") + " --field A:C:3", &out), 0) << out;
+  EXPECT_EQ(Run("list " + File("y") + " --fields A,NOPE", &out), 2) << out;
+  EXPECT_NE(out.find("no field \"NOPE\" in " + File("y") + ".DBF"), std::string::npos) << out;
 }
 
 }  // namespace
