@@ -100,7 +100,7 @@ const std::vector<std::string>& Args::All(const std::string& name) const {
   return it == values.end() ? kNone : it->second;
 }
 
-bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& spec, Args* args,
+bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& options, Args* args,
                std::string* error) {
   bool options_done = false;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -121,9 +121,9 @@ bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& spec, Arg
       value = a.substr(eq + 1);
       inline_value = true;
     }
-    if (spec.flags.count(name) && !inline_value) {
+    if (options.flags.count(name) && !inline_value) {
       args->flags.insert(name);
-    } else if (spec.with_value.count(name)) {
+    } else if (options.with_value.count(name)) {
       if (!inline_value) {
         if (i + 1 >= argv.size()) {
           *error = "option " + name + " needs a value";

@@ -31,7 +31,7 @@ struct OptionSpec {
 
 // Parses argv[first..]. "--" ends the options. An unknown option, or one without its
 // value, is an error: the message goes to *error and the result is false.
-bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& spec, Args* args,
+bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& options, Args* args,
                std::string* error);
 
 struct Command {

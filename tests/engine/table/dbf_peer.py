@@ -38,13 +38,13 @@ ROWS = [
 
 def write(kind, codepage, path):
     import dbf
-    spec = 'NAME C(20); QTY N(5,0); PRICE N(8,2); BORN D; OK L'
+    fields = 'NAME C(20); QTY N(5,0); PRICE N(8,2); BORN D; OK L'
     fp = kind == 'fp'
     if fp:
         # python3-dbf writes a plain FoxPro table with version byte 0x00; a memo field
         # gives the FPT kind 0xF5 that readers know.
-        spec += '; RATIO F(10,4); NOTES M'
-    table = dbf.Table(path, spec, dbf_type=kind, codepage=codepage)
+        fields += '; RATIO F(10,4); NOTES M'
+    table = dbf.Table(path, fields, dbf_type=kind, codepage=codepage)
     table.open(mode=dbf.READ_WRITE)
     for i, row in enumerate(ROWS):
         values = row if fp else row[:5]
