@@ -542,7 +542,7 @@ void Poke(std::string_view text, int k, int32_t n) {
   std::string tail =
       ("[Poke(" + std::string(text) + "," + Num(k) + "," + Num(n) + ")]").substr(0, 100);
   if (area.is_virtual) {
-    SetError(1100, "Operation cannot be used on virtual files. " + tail);
+    SetError(1100, "Operation cannot be used on virtual files." + tail);
     return;
   }
   const TableState& t = table_state;

@@ -311,9 +311,15 @@ TEST_F(WorkAreaTest, VirtualAreaIsServedByItsHandler) {
   EXPECT_FALSE(RecordVisible());
   EXPECT_EQ(Peek(1, 1), "");
   EXPECT_EQ(ErrorCode(), 1100);
+  EXPECT_EQ(Errors().PendingMessage, "Operation cannot be used on virtual files. [Peek]");
+  TakeError();
+  Poke("ab", 1, 2);
+  EXPECT_EQ(ErrorCode(), 1100);
+  EXPECT_EQ(Errors().PendingMessage, "Operation cannot be used on virtual files.[Poke(ab,1,2)]");
   TakeError();
   EXPECT_FALSE(IsLocked(1));
   EXPECT_EQ(ErrorCode(), 1100);
+  EXPECT_EQ(Errors().PendingMessage, "[IsLocked]");
   TakeError();
   CloseArea();
   EXPECT_EQ(calls, (std::vector<std::pair<int, int32_t>>{{3, 3}, {8, 6}, {1, 6}}));
