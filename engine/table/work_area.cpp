@@ -386,13 +386,28 @@ void Dbf4Go(int32_t n) {
   const int32_t record = area->current_record;
   bool* found = IndexHookTable().FoundFlag;
   const bool saved_found = found ? *found : false;
-  hook();
-  SetCurrentArea(number);
-  if (found) *found = saved_found;
-  area = CurrentArea();
-  if (!area) return;  // the hook closed this area
-  area->AfterMoveHook = std::move(hook);
-  if (ErrorCode() == 0 && area->current_record != record) SetError(224, area->file_name);
+  // Put back whether the hook returns or raises: an exception must not leave the area
+  // without its hook or another area current.
+  struct Restore {
+    uint8_t number;
+    DbfArea* area;
+    std::function<void()>* hook;
+    bool* found;
+    bool saved_found;
+    ~Restore() {
+      SetCurrentArea(number);
+      if (found) *found = saved_found;
+      // Unless the hook closed this area.
+      if (CurrentArea() == area) area->AfterMoveHook = std::move(*hook);
+    }
+  };
+  {
+    Restore restore{number, area, &hook, found, saved_found};
+    hook();
+  }
+  if (CurrentArea() != area) return;  // the hook closed this area
+  if (ErrorCode() == 0 && area->current_record != record) Errors().ErrorCode = 224;
+  if (ErrorCode() != 0) SetError(ErrorCode(), area->file_name);
 }
 
 char FieldType(int n) {

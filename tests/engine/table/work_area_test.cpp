@@ -252,6 +252,22 @@ TEST_F(WorkAreaTest, AfterMoveHookRunsOnceAndMayNotMoveTheArea) {
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(ErrorCode(), 224) << "the hook moved the area";
   EXPECT_TRUE(static_cast<bool>(A().AfterMoveHook)) << "the hook is put back";
+  TakeError();
+
+  // An error the hook leaves is reported with the table's name.
+  A().AfterMoveHook = [] { SetError(215, "No database in use [RecNo]  WorkArea = 2"); };
+  Dbf4Go(1);
+  EXPECT_EQ(ErrorCode(), 215);
+  EXPECT_EQ(Errors().PendingMessage, File("T.DBF"));
+  TakeError();
+  // A hook that raises still gets its area made current again and is put back.
+  A().AfterMoveHook = [] {
+    SetCurrentArea(9);
+    throw EZedraError("raised");
+  };
+  EXPECT_THROW(Dbf4Go(2), EZedraError);
+  EXPECT_EQ(CurrentAreaNumber(), 1);
+  EXPECT_TRUE(static_cast<bool>(A().AfterMoveHook));
 }
 
 TEST_F(WorkAreaTest, AreaOperationsOnAnEmptyArea) {
