@@ -9,6 +9,7 @@
 
 #include "app_settings.h"
 #include "glyphs.h"
+#include "options_dialog.h"
 
 namespace dayvane {
 namespace {
@@ -91,8 +92,13 @@ void TAboutBox::showEvent(QShowEvent* event) {
 
 void TAboutBox::FormActivate() {
   const Placement& main = AppSettings().CurrentPlacement;
-  // Centred on the main window; C++ division truncates toward zero as wanted.
-  move(main.Left + main.Width / 2 - width() / 2, main.Top + main.Height / 2 - height() / 2);
+  // Centred on the main window; C++ division truncates toward zero as wanted. The box is
+  // wider than the small default window, so near a screen edge the centred place would
+  // cut off the box's text and its Close button: it is kept on the screen, as the options
+  // dialog is.
+  const QPoint centred(main.Left + main.Width / 2 - width() / 2,
+                       main.Top + main.Height / 2 - height() / 2);
+  move(KeptOnScreen(centred, frameGeometry().size(), screen()));
   const SettingsState& s = Settings();
   ProductName->setText(s.ProductName);
   Version->setText(tr("Version ") + s.Version);

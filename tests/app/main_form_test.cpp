@@ -354,6 +354,20 @@ TEST(MainFormTest, TheAboutBoxCentresOnTheWindowAndFillsItsLabels) {
   EXPECT_EQ(prompts.shown.size(), 2u);
   EXPECT_EQ(shown_at, QPoint(150 + f->width() / 2 - 269, 90 + f->height() / 2 - 122));
 
+  // The box is wider than the window: at the screen's left or right edge the centred
+  // place would cut the box off, so it moves sideways just enough to stay on the screen.
+  const QRect area = about->screen()->availableGeometry();
+  ASSERT_LT(f->width(), 538);
+  f->move(area.left(), 60);
+  Settle();
+  f->AboutB2Click();
+  EXPECT_EQ(shown_at, QPoint(area.left(), 60 + f->height() / 2 - 122));
+  f->move(area.right() + 1 - f->width(), 60);
+  Settle();
+  f->AboutB2Click();
+  EXPECT_EQ(shown_at,
+            QPoint(area.right() + 1 - about->frameGeometry().width(), 60 + f->height() / 2 - 122));
+
   // Close answers OK.
   about->show();
   about->CloseB->click();
