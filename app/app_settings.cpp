@@ -13,20 +13,19 @@ constexpr std::string_view kThemes = "THEMES";
 
 // Texts travel through the file as 8-bit bytes. Files written on Windows hold the ANSI
 // code page, which agrees with Latin-1 for every letter a font name uses there; a name
-// Latin-1 cannot hold is written as UTF-8, and reading takes UTF-8 when the bytes are
-// valid UTF-8 and Latin-1 otherwise.
+// Latin-1 cannot hold is written as UTF-8. Reading is the exact inverse: the bytes are
+// taken as UTF-8 only when they are valid UTF-8 and hold a character beyond Latin-1
+// (exactly the names the writing puts in UTF-8), and as Latin-1 otherwise. So a name read
+// from the file goes back byte for byte, whatever 8-bit code page the program that wrote
+// it used, even when its bytes happen to form UTF-8 for Latin letters.
 QString FromFileBytes(const std::string& bytes) {
-  QByteArray raw = QByteArray::fromStdString(bytes);
-  bool ascii = true;
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
+  const QByteArray raw = QByteArray::fromStdString(bytes);
+  const QString utf8 = QString::fromUtf8(raw);
+  if (!utf8.contains(QChar::ReplacementCharacter)) {
+    for (QChar c : utf8) {
+      if (c.unicode() > 0xFF) return utf8;
     }
   }
-  if (ascii) return QString::fromLatin1(raw);
-  QString utf8 = QString::fromUtf8(raw);
-  if (!utf8.contains(QChar::ReplacementCharacter)) return utf8;
   return QString::fromLatin1(raw);
 }
 

@@ -245,6 +245,26 @@ TEST(SaveSettingsTest, LongNamesAreCutAndEightBitNamesKeepTheirBytes) {
   EXPECT_EQ(AppSettings().CalFN, QStringLiteral("\u6587\u6cc9\u9a7f"));
 }
 
+TEST(SaveSettingsTest, NamesReadFromTheFileAreWrittenBackByteForByte) {
+  // Whatever 8-bit code page wrote a name, a load and a save give back its bytes.
+  const char* const names[] = {
+      "Caf\xE9 Sans",                          // Windows-1252
+      "Trade\x99 Mark",                        // 1252 byte that Latin-1 leaves a control
+      "\xC3\xA9t\xC3\xA9",                     // 1252 text that also reads as UTF-8 Latin letters
+      "\xCB\xCE\xCC\xE5",                      // GBK
+      "\xE6\x96\x87\xE6\xB3\x89\xE9\xA9\xBF",  // UTF-8 beyond Latin-1
+  };
+  for (const char* name : names) {
+    WorkingDirectory wd;
+    std::string file = kDefaultFile;
+    file.replace(file.find("JMsgFN=System"), 13, std::string("JMsgFN=") + name);
+    WriteFileBytes(wd.Ini(), file);
+    LoadSettings();
+    SaveSettings(kLive, 200);
+    EXPECT_EQ(ReadFileBytes(wd.Ini()), file) << name;
+  }
+}
+
 TEST(SaveSettingsTest, KeepsWhatElseTheFileHolds) {
   WorkingDirectory wd;
   const std::string before =
