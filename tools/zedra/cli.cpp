@@ -35,7 +35,8 @@ const std::vector<Command> kCommands = {
      {{"--fields", "--start", "--count", "--filter", "--memo-width"}, {"--csv", "--deleted", "--deleted-hidden"}},
      CmdList},
     {"create", "create TABLE [--version 0x03|0x83|0x8B|0xF5] --field NAME:TYPE:LEN[:DEC] ...",
-     "Creates an empty table. Types C, N, F, D, L and M (LEN may be left out for D, L, M).",
+     "Creates an empty table (never over an existing one). Types C, N, F, D, L and M\n"
+     "(LEN may be left out for D, L, M).",
      {{"--version", "--field"}, {}},
      CmdCreate},
     {"append", "append TABLE NAME=VALUE ...",

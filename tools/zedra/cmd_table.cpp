@@ -277,9 +277,9 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) return UsageError(command, "one table name is needed", err);
   std::vector<FieldSpec> specs;
   bool memo = false;
-  for (const std::string& spec : args.All("--field")) {
+  for (const std::string& text : args.All("--field")) {
     std::vector<std::string> parts;
-    std::stringstream ss(spec);
+    std::stringstream ss(text);
     std::string part;
     while (std::getline(ss, part, ':')) parts.push_back(part);
     FieldSpec f;
@@ -288,7 +288,7 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
         (parts.size() >= 3 && !ParseInt(parts[2], &length)) ||
         (parts.size() == 4 && !ParseInt(parts[3], &decimals)) || length < 0 || length > 255 ||
         decimals < 0 || decimals > 255)
-      return UsageError(command, "bad field \"" + spec + "\" (NAME:TYPE:LEN[:DEC])", err);
+      return UsageError(command, "bad field \"" + text + "\" (NAME:TYPE:LEN[:DEC])", err);
     f.name = parts[0];
     f.type = parts[1][0];
     f.length = int(length);
@@ -311,6 +311,12 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
     if (value != 0x03 && value != 0x83 && value != 0x8B && value != 0xF5)
       return UsageError(command, "--version must be 0x03, 0x83, 0x8B or 0xF5", err);
     version = uint8_t(value);
+  }
+  // Creating truncates: a table that exists already is never replaced from here.
+  const std::string path = DefaultExtension(args.positional[0], "DBF");
+  if (FilePresent(path)) {
+    err << "zedra create: " << path << " already exists; nothing was changed\n";
+    return 1;
   }
   if (!CreateDbf(args.positional[0], version, specs)) return std::max(ReportEngineFailure(err), 1);
   out << "Created " << DefaultExtension(args.positional[0], "DBF") << "\n";

@@ -191,6 +191,11 @@ TEST_F(TableToolTest, CreateAppendInfoAndListCsv) {
                 &out),
             0)
       << out;
+  // Creating again over the table is refused and leaves it as it was.
+  const std::string before = ReadFileBytes(t + ".DBF");
+  EXPECT_EQ(Run("create " + t + " --field X:C:5", &out), 1);
+  EXPECT_NE(out.find("already exists; nothing was changed"), std::string::npos) << out;
+  EXPECT_EQ(ReadFileBytes(t + ".DBF"), before);
   ASSERT_EQ(Run("append " + t + " NAME=Zoë AMOUNT=12.5 BORN=2024-02-29 OK=T", &out), 0) << out;
   ASSERT_EQ(Run("append " + t + " 'NAME=Smith, \"J\"' AMOUNT=-3 BORN=19991231 OK=F", &out), 0) << out;
   ASSERT_EQ(Run("append " + t + " NAME=blank", &out), 0) << out;
