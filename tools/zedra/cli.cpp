@@ -46,7 +46,7 @@ const std::vector<Command> kCommands = {
      {},
      CmdAppend},
     {"eval", "eval [--table T] [--record N] [--style N] [--century] EXPR\n"
-     "  zedra eval --check [--key] EXPR",
+     "  zedra eval --check [--key] [--table T] EXPR",
      "Compiles and evaluates a dBASE expression (on record N of table T, or the first) and\n"
      "prints its type, width, decimals and value, separated by tabs: N with the expression's\n"
      "decimals, D as YYYYMMDD, L as .T. or .F. --check prints the check code instead (0 for\n"
