@@ -91,6 +91,26 @@ uint32_t RangeLock(FileHandle fd, uint64_t offset, uint64_t length, short type) 
   return Fail(errno);
 }
 
+// Repeats a positional read or write until size bytes are done, the file ends (a step of
+// 0 bytes) or an error other than an interruption occurs; *done gets the count.
+template <typename Step>
+uint32_t Transfer(size_t size, size_t* done, Step step) {
+  size_t total = 0;
+  uint32_t error = 0;
+  while (total < size) {
+    ssize_t n = step(total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = Fail(errno);
+      break;
+    }
+    if (n == 0) break;
+    total += static_cast<size_t>(n);
+  }
+  if (done) *done = total;
+  return error;
+}
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -139,37 +159,22 @@ uint32_t CloseFile(FileHandle fd) {
 }
 
 uint32_t ReadAt(FileHandle fd, uint64_t offset, std::span<uint8_t> buffer, size_t* done) {
-  size_t total = 0;
-  while (total < buffer.size()) {
-    ssize_t n = ::pread(fd, buffer.data() + total, buffer.size() - total,
-                        static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done) *done = total;
-      return Fail(errno);
-    }
-    if (n == 0) break;
-    total += static_cast<size_t>(n);
-  }
-  if (done) *done = total;
-  return 0;
+  return Transfer(buffer.size(), done, [&](size_t total) {
+    return ::pread(fd, buffer.data() + total, buffer.size() - total,
+                   static_cast<off_t>(offset + total));
+  });
 }
 
 uint32_t WriteAt(FileHandle fd, uint64_t offset, std::span<const uint8_t> bytes, size_t* done) {
-  size_t total = 0;
-  while (total < bytes.size()) {
-    ssize_t n = ::pwrite(fd, bytes.data() + total, bytes.size() - total,
-                         static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done) *done = total;
-      return Fail(errno);
-    }
-    if (n == 0) break;
-    total += static_cast<size_t>(n);
-  }
-  if (done) *done = total;
-  return total == bytes.size() ? 0 : (last_error = kErrDiskFull);
+  size_t written = 0;
+  uint32_t error = Transfer(bytes.size(), &written, [&](size_t total) {
+    return ::pwrite(fd, bytes.data() + total, bytes.size() - total,
+                    static_cast<off_t>(offset + total));
+  });
+  if (done) *done = written;
+  // A write that stops short without an error found the disk full.
+  if (error == 0 && written != bytes.size()) error = last_error = kErrDiskFull;
+  return error;
 }
 
 uint64_t FileSize(FileHandle fd, uint32_t* error) {
