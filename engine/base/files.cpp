@@ -61,20 +61,17 @@ EngineFile& EngineFile::operator=(EngineFile&& other) noexcept {
 uint32_t EngineFile::Open(const std::string& path) { return Open(path, Files().FileMode); }
 
 uint32_t EngineFile::Open(const std::string& path, uint32_t mode) {
-  Close();
-  uint32_t error = 0;
-  fd_ = platform::OpenFile(path, mode, &error);
-  if (fd_ != platform::kInvalidFile) {
-    path_ = path;
-    mode_ = mode;
-  }
-  return error;
+  return Attach(platform::OpenFile, path, mode);
 }
 
 uint32_t EngineFile::Create(const std::string& path, uint32_t mode) {
+  return Attach(platform::CreateFile, path, mode);
+}
+
+uint32_t EngineFile::Attach(OpenFunction open, const std::string& path, uint32_t mode) {
   Close();
   uint32_t error = 0;
-  fd_ = platform::CreateFile(path, mode, &error);
+  fd_ = open(path, mode, &error);
   if (fd_ != platform::kInvalidFile) {
     path_ = path;
     mode_ = mode;

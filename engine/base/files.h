@@ -50,6 +50,10 @@ class EngineFile {
   uint32_t Truncate(uint64_t size) const;
 
  private:
+  using OpenFunction = platform::FileHandle (*)(const std::string&, uint32_t, uint32_t*);
+  // Closes what is open, then opens path with the given platform call.
+  uint32_t Attach(OpenFunction open, const std::string& path, uint32_t mode);
+
   platform::FileHandle fd_ = platform::kInvalidFile;
   std::string path_;
   uint32_t mode_ = 0;
