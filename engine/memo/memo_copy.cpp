@@ -291,19 +291,15 @@ struct RefUpdate {
 
 // Reads record n as the area's readable form into `out`, without touching the area's
 // record buffer, position or flags.
-bool ReadRecordPrivately(DbfArea& area, int32_t n, std::vector<uint8_t>* out) {
+bool ReadRecordPrivately(const DbfArea& area, int32_t n, std::vector<uint8_t>* out) {
   out->assign(area.record_length, ' ');
   if (area.file.ReadAt(area.RecordOffset(n), *out) != 0) return false;
-  std::swap(area.record, *out);
-  TranslateRecord(area, false);
-  std::swap(area.record, *out);
+  TranslateRecord(area, *out, false);
   return true;
 }
 
-bool WriteRecordPrivately(DbfArea& area, int32_t n, std::vector<uint8_t> data) {
-  std::swap(area.record, data);
-  TranslateRecord(area, true);
-  std::swap(area.record, data);
+bool WriteRecordPrivately(const DbfArea& area, int32_t n, std::vector<uint8_t> data) {
+  TranslateRecord(area, data, true);
   return area.file.WriteAt(area.RecordOffset(n), data) == 0;
 }
 

@@ -155,10 +155,10 @@ void FlushDbfHeader(DbfArea& area) {
 // ---------------------------------------------------------------------------------------
 // Records
 
-void TranslateRecord(DbfArea& area, bool for_write) {
-  if (area.record.size() < 2) return;
-  uint8_t* data = area.record.data() + 1;  // the deletion flag is never translated
-  size_t length = area.record.size() - 1;
+void TranslateRecord(const DbfArea& area, std::span<uint8_t> record, bool for_write) {
+  if (record.size() < 2) return;
+  uint8_t* data = record.data() + 1;  // the deletion flag is never translated
+  size_t length = record.size() - 1;
   if (for_write) {
     if (area.oem)
       for (size_t i = 0; i < length; ++i) data[i] = platform::AnsiToOem(data[i]);
@@ -266,7 +266,7 @@ void GetDbfRecord(DbfArea& area, int32_t n) {
   }
   area.record.swap(scratch);
   area.current_record = n;
-  TranslateRecord(area, false);
+  TranslateRecord(area, area.record, false);
 }
 
 void PutDbfRecord(DbfArea& area, int32_t n) {
@@ -290,11 +290,8 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
     area.current_record = m;
   }
   // The buffer keeps its readable form: the stored form is made in a copy.
-  std::vector<uint8_t> readable = area.record;
-  TranslateRecord(area, true);
-  std::vector<uint8_t> stored;
-  stored.swap(area.record);
-  area.record.swap(readable);
+  std::vector<uint8_t> stored = area.record;
+  TranslateRecord(area, stored, true);
   uint32_t error = area.file.WriteAt(area.RecordOffset(m), stored);
   if (error != 0) {
     // The record is not in the file: do not count it.

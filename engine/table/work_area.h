@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -143,7 +144,9 @@ void WriteDbfHeader(DbfArea& area);
 void FlushDbfHeader(DbfArea& area);
 // Writes the 0x1A end-of-file byte after the last record; 0 or the platform's code.
 uint32_t WriteDbfEofMarker(DbfArea& area);
-void TranslateRecord(DbfArea& area, bool for_write);
+// Turns a record image (deletion flag first) between the area's readable and stored
+// forms: the OEM code page and the area's transforms; the deletion flag stays as it is.
+void TranslateRecord(const DbfArea& area, std::span<uint8_t> record, bool for_write);
 void FillTypedImage(DbfArea& area);
 // The size of the typed image for a field table.
 size_t TypedImageSize(const std::vector<FieldDesc>& fields);
