@@ -390,13 +390,14 @@ std::string DateFromCanonical(std::string_view canonical) {
   return result.substr(0, kDateLength);
 }
 
-int DOW(std::string_view date) {
-  std::string t = DateToCanonical(date);
-  std::string_view v = t;
+namespace {
+
+// Zeller's congruence on a canonical date; 1 = Sunday .. 7 = Saturday.
+int DowOfCanonical(std::string_view v) {
   int64_t month = ValueOr0(v.substr(0, 2));
   int64_t day = v.size() > 3 ? ValueOr0(v.substr(3, 2)) : 0;
   int64_t year;
-  if (t.size() == 8) {
+  if (v.size() == 8) {
     year = ValueOr0(v.substr(6, 2)) + CenturyOf(v.substr(6, 2));
   } else {
     year = v.size() > 6 ? ValueOr0(v.substr(6, 4)) : 0;
@@ -416,6 +417,10 @@ int DOW(std::string_view date) {
   return h == 0 ? 7 : static_cast<int>(h);
 }
 
+}  // namespace
+
+int DOW(std::string_view date) { return DowOfCanonical(DateToCanonical(date)); }
+
 std::string_view DayNameTable(int style, int* width) {
   const StyleInfo& s = Style(style);
   *width = s.day_width;
@@ -429,10 +434,11 @@ std::string_view MonthNameTable(int style, int* width) {
 }
 
 std::string CDOW(std::string_view date) {
-  if (IsEmptyCanonical(DateToCanonical(date))) return std::string(10, ' ');
+  std::string t = DateToCanonical(date);
+  if (IsEmptyCanonical(t)) return std::string(10, ' ');
   int width;
   std::string_view table = DayNameTable(Dates().DateStyle, &width);
-  int n = DOW(date);
+  int n = DowOfCanonical(t);
   return std::string(table.substr(static_cast<size_t>((n - 1) * width), width));
 }
 
