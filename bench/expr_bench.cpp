@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "engine.h"
 #include "expr/expr.h"
 #include "table/commands.h"
@@ -33,11 +34,6 @@ std::string Dir() {
   return dir;
 }
 
-void Put16(std::string& s, size_t at, uint16_t v) {
-  s[at] = char(v & 0xFF);
-  s[at + 1] = char(v >> 8);
-}
-
 // NAME C 20, AMOUNT N 10.2, BORN D 8, ACTIVE L 1: written byte by byte, since only the
 // evaluation is measured here.
 const std::string& Table() {
@@ -51,10 +47,11 @@ const std::string& Table() {
                   {"ACTIVE", 'L', 1, 0}};
     const uint16_t header_length = 32 + 32 * 4 + 1, record_length = 1 + 20 + 10 + 8 + 1;
     std::string h(header_length, '\0');
+    auto* bytes = reinterpret_cast<uint8_t*>(h.data());
     h[0] = 0x03, h[1] = 124, h[2] = 1, h[3] = 1;
-    for (int i = 0; i < 4; ++i) h[4 + i] = char((uint32_t(kRecords) >> (8 * i)) & 0xFF);
-    Put16(h, 8, header_length);
-    Put16(h, 10, record_length);
+    PutLE32(bytes + 4, uint32_t(kRecords));
+    PutLE16(bytes + 8, header_length);
+    PutLE16(bytes + 10, record_length);
     for (int i = 0; i < 4; ++i) {
       size_t at = 32 + 32 * size_t(i);
       h.replace(at, std::strlen(fields[i].name), fields[i].name);
