@@ -36,16 +36,18 @@ std::string ToFileBytes(const QString& text) {
   return text.toLatin1().toStdString();
 }
 
-int32_t ReadInteger(const QString& path, std::string_view key, int32_t default_value) {
-  // An empty default marks a missing key, since no number is empty.
-  std::string text = GetProfileString(path, kWinSet, key, "");
-  return ParseProfileInteger(text, default_value);
+// The readers take the file's text, read once per LoadSettings.
+int32_t ReadInteger(const std::string& file, std::string_view key, int32_t default_value) {
+  // A missing key reads as empty, which no number is.
+  return ParseProfileInteger(ProfileLookup(file, kWinSet, key).value_or(""), default_value);
 }
 
-bool ReadBool(const QString& path, std::string_view key) { return ReadInteger(path, key, 0) != 0; }
+bool ReadBool(const std::string& file, std::string_view key) {
+  return ReadInteger(file, key, 0) != 0;
+}
 
-QString ReadName(const QString& path, std::string_view key, const char* default_value) {
-  return CutFontName(FromFileBytes(GetProfileString(path, kWinSet, key, default_value)));
+QString ReadName(const std::string& file, std::string_view key, const char* default_value) {
+  return CutFontName(FromFileBytes(ProfileLookup(file, kWinSet, key).value_or(default_value)));
 }
 
 // Writes keys one by one and remembers whether every write reached the file.
@@ -155,37 +157,37 @@ int32_t ParseProfileInteger(std::string_view text, int32_t default_value) {
 }
 
 void LoadSettings() {
-  const QString path = SettingsFilePath();
+  const std::string file = ReadProfileText(SettingsFilePath());
   AppSettingsRecord& a = AppSettings();
-  a.CurrentPlacement.Top = ReadInteger(path, "Top", defaults::kTop);
-  a.CurrentPlacement.Left = ReadInteger(path, "Left", defaults::kLeft);
-  a.CurrentPlacement.Width = ReadInteger(path, "Width", defaults::kWidth);
-  a.CurrentPlacement.Height = ReadInteger(path, "Height", defaults::kHeight);
+  a.CurrentPlacement.Top = ReadInteger(file, "Top", defaults::kTop);
+  a.CurrentPlacement.Left = ReadInteger(file, "Left", defaults::kLeft);
+  a.CurrentPlacement.Width = ReadInteger(file, "Width", defaults::kWidth);
+  a.CurrentPlacement.Height = ReadInteger(file, "Height", defaults::kHeight);
 
-  a.CMBC = ReadInteger(path, "CMBC", defaults::kCMBC);
-  a.CTC = ReadInteger(path, "CTC", defaults::kCTC);
-  a.CTBC = ReadInteger(path, "CTBC", defaults::kCTBC);
-  a.CTTC = ReadInteger(path, "CTTC", defaults::kCTTC);
-  a.CTTTC = ReadInteger(path, "CTTTC", defaults::kCTTTC);
-  a.WC = ReadInteger(path, "WC", defaults::kWC);
+  a.CMBC = ReadInteger(file, "CMBC", defaults::kCMBC);
+  a.CTC = ReadInteger(file, "CTC", defaults::kCTC);
+  a.CTBC = ReadInteger(file, "CTBC", defaults::kCTBC);
+  a.CTTC = ReadInteger(file, "CTTC", defaults::kCTTC);
+  a.CTTTC = ReadInteger(file, "CTTTC", defaults::kCTTTC);
+  a.WC = ReadInteger(file, "WC", defaults::kWC);
 
-  a.JMsgFN = ReadName(path, "JMsgFN", defaults::kFontName);
-  a.CalFN = ReadName(path, "CalFN", defaults::kFontName);
+  a.JMsgFN = ReadName(file, "JMsgFN", defaults::kFontName);
+  a.CalFN = ReadName(file, "CalFN", defaults::kFontName);
 
-  a.JMsgFS = ReadInteger(path, "JMsgFS", defaults::kFontSize);
-  a.CalFS = ReadInteger(path, "CalFS", defaults::kFontSize);
-  a.JMsgFC = ReadInteger(path, "JMsgFC", defaults::kFontColor);
-  a.CalFC = ReadInteger(path, "CalFC", defaults::kFontColor);
-  a.SPTOP = ReadInteger(path, "SPTOP", defaults::kSPTOP);
+  a.JMsgFS = ReadInteger(file, "JMsgFS", defaults::kFontSize);
+  a.CalFS = ReadInteger(file, "CalFS", defaults::kFontSize);
+  a.JMsgFC = ReadInteger(file, "JMsgFC", defaults::kFontColor);
+  a.CalFC = ReadInteger(file, "CalFC", defaults::kFontColor);
+  a.SPTOP = ReadInteger(file, "SPTOP", defaults::kSPTOP);
 
-  const bool msg_bold = ReadBool(path, "JMsgFSBold");
-  const bool msg_italic = ReadBool(path, "JMsgFSItalic");
-  const bool msg_underline = ReadBool(path, "JMsgFSUnderline");
-  const bool msg_strike = ReadBool(path, "JMsgFSStrikeOut");
-  const bool cal_bold = ReadBool(path, "CalFSBold");
-  const bool cal_italic = ReadBool(path, "CalFSItalic");
-  const bool cal_underline = ReadBool(path, "CalFSUnderline");
-  const bool cal_strike = ReadBool(path, "CalFSStrikeOut");
+  const bool msg_bold = ReadBool(file, "JMsgFSBold");
+  const bool msg_italic = ReadBool(file, "JMsgFSItalic");
+  const bool msg_underline = ReadBool(file, "JMsgFSUnderline");
+  const bool msg_strike = ReadBool(file, "JMsgFSStrikeOut");
+  const bool cal_bold = ReadBool(file, "CalFSBold");
+  const bool cal_italic = ReadBool(file, "CalFSItalic");
+  const bool cal_underline = ReadBool(file, "CalFSUnderline");
+  const bool cal_strike = ReadBool(file, "CalFSStrikeOut");
   a.CalStyle = DecodeStyle(cal_bold, cal_italic, cal_underline, cal_strike, a.CalStyle);
   a.JMsgStyle = DecodeStyle(msg_bold, msg_italic, msg_underline, msg_strike, a.JMsgStyle);
 }

@@ -176,11 +176,11 @@ std::string ProfileUpdate(std::string_view text, std::string_view section, std::
   return out;
 }
 
+std::string ReadProfileText(const QString& path) { return ReadWholeFile(path).value_or(""); }
+
 std::string GetProfileString(const QString& path, std::string_view section, std::string_view key,
                              std::string_view default_value) {
-  auto text = ReadWholeFile(path);
-  if (!text) return std::string(default_value);
-  auto value = ProfileLookup(*text, section, key);
+  auto value = ProfileLookup(ReadProfileText(path), section, key);
   return value ? *value : std::string(default_value);
 }
 

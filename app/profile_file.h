@@ -34,6 +34,10 @@ std::optional<std::string> ProfileLookup(std::string_view text, std::string_view
 std::string ProfileUpdate(std::string_view text, std::string_view section, std::string_view key,
                           std::string_view value);
 
+// The whole text of the file at path; empty when the file is missing or cannot be read.
+// Reading several keys from one text with ProfileLookup reads the file once.
+std::string ReadProfileText(const QString& path);
+
 // Reads key of section from the file at path; default_value when the file, the section
 // or the key is missing or the file cannot be read.
 std::string GetProfileString(const QString& path, std::string_view section, std::string_view key,
