@@ -24,14 +24,24 @@ namespace {
 
 constexpr int32_t kRecords = 1000000;
 
-std::string Dir() {
-  static const std::string dir = [] {
-    std::string d =
-        std::filesystem::temp_directory_path() / ("zedra-expr-bench-" + std::to_string(getpid()));
-    std::filesystem::create_directories(d);
-    return d;
-  }();
-  return dir;
+// The directory of the table, made on first use and removed with everything in it when
+// the program ends.
+struct BenchDir {
+  std::string path;
+  BenchDir()
+      : path(std::filesystem::temp_directory_path() /
+             ("zedra-expr-bench-" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(path);
+  }
+  ~BenchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
+const std::string& Dir() {
+  static const BenchDir dir;
+  return dir.path;
 }
 
 // NAME C 20, AMOUNT N 10.2, BORN D 8, ACTIVE L 1: written byte by byte, since only the
@@ -147,13 +157,6 @@ BENCHMARK(BM_FilterAmountAndActive)->Unit(benchmark::kMillisecond)->Iterations(3
 BENCHMARK(BM_EvaluateKeyOnly);
 BENCHMARK(BM_EvaluateFilterOnly);
 BENCHMARK(BM_Compile);
-
-struct Cleanup {
-  ~Cleanup() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Dir(), ignored);
-  }
-} cleanup;
 
 }  // namespace
 }  // namespace zedra
