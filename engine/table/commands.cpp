@@ -790,15 +790,8 @@ bool AppendRecord() {
       if (ok && area->lock_state != LockState::File && area->lock_state != LockState::SingleByte) {
         // Records appended stay ours until Unlock or close; the list is bounded by the
         // 16-bit lock count, beyond which new records are appended without a lock.
-        const int32_t n = area->record_count;
-        if (area->lock_list.size() < size_t(std::numeric_limits<int16_t>::max()) &&
-            LockWithRetry(area->file, uint64_t(Tables().LockBase) + uint16_t(area->header_length) +
-                                          uint64_t(n - 1) * area->record_length,
-                          area->record_length)) {
-          area->lock_list.push_back(n);
-          area->lock_count = int16_t(area->lock_list.size());
-          area->lock_state = LockState::Records;
-        }
+        if (area->lock_list.size() < size_t(std::numeric_limits<int16_t>::max()))
+          LockRecordNode(*area, area->record_count);
         Errors().ErrorCode = 0;
       }
     }
@@ -876,15 +869,7 @@ bool RLock(int32_t n) {
   }
   if (area.lock_state == LockState::SingleByte) return false;
   if (area.lock_list.size() >= size_t(std::numeric_limits<int16_t>::max())) return false;
-  if (!LockWithRetry(area.file,
-                     uint64_t(Tables().LockBase) + uint16_t(area.header_length) +
-                         uint64_t(n - 1) * area.record_length,
-                     area.record_length))
-    return false;
-  area.lock_list.push_back(n);
-  area.lock_count = int16_t(area.lock_list.size());
-  area.lock_state = LockState::Records;
-  return true;
+  return LockRecordNode(area, n);
 }
 
 namespace {

@@ -23,8 +23,7 @@ void NoteError(uint16_t code, const std::string& message) {
 }
 
 uint64_t RecordLockOffset(const DbfArea& area, int32_t n) {
-  return uint64_t(Tables().LockBase) + uint16_t(area.header_length) +
-         uint64_t(n - 1) * area.record_length;
+  return uint64_t(Tables().LockBase) + area.RecordOffset(n);
 }
 
 void RemoveLockNode(DbfArea& area, size_t index) {
@@ -74,6 +73,14 @@ bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length) {
     if (attempt > t.RetryCount && t.RetryExhausted && t.RetryExhausted()) attempt = 0;
   } while (attempt <= t.RetryCount);
   return false;
+}
+
+bool LockRecordNode(DbfArea& area, int32_t n) {
+  if (!LockWithRetry(area.file, RecordLockOffset(area, n), area.record_length)) return false;
+  area.lock_list.push_back(n);
+  area.lock_count = int16_t(area.lock_list.size());
+  area.lock_state = LockState::Records;
+  return true;
 }
 
 bool LockDbfFile() {

@@ -184,6 +184,8 @@ uint32_t LockRange(bool unlock, const EngineFile& file, uint64_t offset, uint64_
 // Waits while the pump processes window messages.
 void WaitSeconds(uint32_t seconds);
 bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length);
+// Locks record n of the area (with the retry policy) and adds it to the record-lock list.
+bool LockRecordNode(DbfArea& area, int32_t n);
 bool LockDbfFile();
 void UnlockDbfFile();
 uint32_t UnlockRecRange(int32_t n);
