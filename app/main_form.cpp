@@ -203,12 +203,8 @@ void TForm1::FormActivate() {
   move(a.CurrentPlacement.Left, a.CurrentPlacement.Top);
   resize(a.CurrentPlacement.Width, a.CurrentPlacement.Height);
 
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotMonthBackground, a.CMBC);
   MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotText, a.CalFC);
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotTitleBackground, a.CTBC);
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotTitleText, a.CTTC);
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotTrailingText, a.CTTTC);
-  ApplyWindowColor();
+  ApplyColors();
   ApplyCalendarFont();
 
   // The panel fills the client area, so the layout overrides this height at once.
