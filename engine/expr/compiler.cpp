@@ -41,8 +41,6 @@ constexpr uint8_t kDefaultDecimals = 2;
 constexpr uint8_t kNoDecimals = 19;
 // The parse stack holds the initial state and at most 149 symbols.
 constexpr size_t kParseStackEntries = 150;
-// Work areas whose fields an expression can name.
-constexpr int kExprAreas = 32;
 
 struct Keyword {
   const char* name;
@@ -116,7 +114,7 @@ const FunctionInfo* FindFunction(int token) {
   return nullptr;
 }
 
-bool IsFunctionToken(int token) { return token >= 257 && token <= 320 && FindFunction(token); }
+bool IsFunctionToken(int token) { return IsFunctionOpcode(token) && FindFunction(token); }
 
 int TypeOfLetter(char letter) {
   switch (letter) {
@@ -210,7 +208,7 @@ int FindField(const std::string& name, bool alias_arrow) {
       s.decimals_estimate = s.decimals_estimate == kNoDecimals ? f.decimals : kDefaultDecimals;
     Lexeme().field = static_cast<int>(i) + 1;
     Lexeme().area = area_number;
-    return alias_arrow ? token + 5 : token;
+    return alias_arrow ? token - kTokCharField + kTokAliasField : token;
   }
   return 0;
 }

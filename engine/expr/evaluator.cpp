@@ -25,8 +25,6 @@ namespace {
 constexpr uint32_t kNodeSize = sizeof(ExprNode);
 // The quotient a division by zero leaves.
 constexpr double kDivideByZeroResult = 1.0E250;
-// Work areas an expression can read; a higher number means the current area.
-constexpr int kExprAreas = 32;
 
 const char kUnknownType[] = "Unknown data type (none of \"C\",\"N\",\"F\",\"L\",\"D\"or\"M\")";
 
@@ -299,14 +297,14 @@ void Run(CompiledExpr* e) {
         case ValDate: PushNum(n.type, n.value.num); break;
         default: PushLogical(n.value.logical); break;
       }
-    } else if (op >= 321 && op <= 325) {
+    } else if (op >= kTokCharField && op < kTokAliasField) {
       int field = PopLogical();
-      PushField(op - 321, field, kExprAreas + 1);
-    } else if (op >= 326 && op <= 330) {
+      PushField(op - kTokCharField, field, kExprAreas + 1);
+    } else if (op >= kTokAliasField && op < kTokAliasField + 5) {
       int area = PopLogical();
       int field = PopLogical();
-      PushField(op - 326, field, area);
-    } else if (op >= 257 && op <= 320) {
+      PushField(op - kTokAliasField, field, area);
+    } else if (IsFunctionOpcode(op)) {
       RunFunction(op, n.argc);
     } else {
       RunOperator(op);

@@ -30,6 +30,10 @@ inline constexpr int kTokNumber = 332;
 // A string literal that reaches the end of the text: no parser state accepts it.
 inline constexpr int kTokUnterminated = -2;
 
+// Work areas whose fields an expression can name; a higher area number in a field's code
+// means the current area.
+inline constexpr int kExprAreas = 32;
+
 // Function tokens (equal to their opcodes).
 enum Function : int {
   kAbs = 257, kAsc = 259, kAt = 261, kCdow = 264, kChr = 266, kCmonth = 267, kCtod = 269,
@@ -39,6 +43,8 @@ enum Function : int {
   kRtrim = 305, kSoundex = 308, kSpace = 310, kStr = 311, kStuff = 312, kSubstr = 313,
   kTrim = 316, kUpper = 318, kVal = 319, kYear = 320,
 };
+
+inline constexpr bool IsFunctionOpcode(int opcode) { return opcode >= kAbs && opcode <= kYear; }
 
 // Operator opcodes.
 enum Op : int {
