@@ -46,15 +46,6 @@ class UnitWriter {
   std::vector<uint8_t> unit_;
 };
 
-bool WriteOut(const EngineFile& file, int64_t position, const uint8_t* data, size_t length,
-              const MemoTransform& transform) {
-  if (length == 0) return true;
-  if (!transform) return file.WriteAt(uint64_t(position), std::span<const uint8_t>(data, length)) == 0;
-  std::vector<uint8_t> piece(data, data + length);
-  transform(piece.data(), piece.size());
-  return file.WriteAt(uint64_t(position), piece) == 0;
-}
-
 }  // namespace
 
 uint16_t GetMemoBlockSize(const EngineFile& file, uint8_t kind) {
@@ -166,8 +157,9 @@ int32_t CopyMemoData(const MemoCopyJob& job) {
     first = false;
     const uint8_t* piece = buf.data() + skip;
     size_t length = i - skip;
+    uint32_t io_error = 0;
     bool ok = units ? unit_writer.Put(piece, length)
-                    : WriteOut(dst, tpos, piece, length, job.write_transform);
+                    : WritePieces(dst, tpos, piece, length, length, job.write_transform, &io_error);
     if (!ok) {
       MemoError(kErrMemoWrite, where);
       return 0;
@@ -180,8 +172,10 @@ int32_t CopyMemoData(const MemoCopyJob& job) {
   if (!target_group) {
     const uint8_t mark = kMemoEnd;
     bool ok = true;
+    uint32_t io_error = 0;
     if (!wrote_end)
-      ok = units ? unit_writer.Put(&mark, 1) : WriteOut(dst, tpos, &mark, 1, job.write_transform);
+      ok = units ? unit_writer.Put(&mark, 1)
+                 : WritePieces(dst, tpos, &mark, 1, 1, job.write_transform, &io_error);
     if (ok && units) ok = unit_writer.Finish();
     if (!ok) {
       MemoError(kErrMemoWrite, where);
