@@ -20,13 +20,17 @@
 
 namespace dayvane {
 
+void SetFontStyle(QFont& font, FontStyleSet style) {
+  font.setBold((style & kStyleBold) != 0);
+  font.setItalic((style & kStyleItalic) != 0);
+  font.setUnderline((style & kStyleUnderline) != 0);
+  font.setStrikeOut((style & kStyleStrikeOut) != 0);
+}
+
 QFont FontFromChoice(const FontChoice& choice) {
   QFont font(choice.name);
   if (choice.size > 0) font.setPointSize(choice.size);
-  font.setBold(choice.style & kStyleBold);
-  font.setItalic(choice.style & kStyleItalic);
-  font.setUnderline(choice.style & kStyleUnderline);
-  font.setStrikeOut(choice.style & kStyleStrikeOut);
+  SetFontStyle(font, choice.style);
   return font;
 }
 

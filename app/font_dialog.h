@@ -28,6 +28,8 @@ struct FontChoice {
   bool operator==(const FontChoice&) const = default;
 };
 
+// Sets the font's bold, italic, underline and strike-out to those of style.
+void SetFontStyle(QFont& font, FontStyleSet style);
 // A QFont with the choice's name, size and style (the colour is not part of a QFont). A
 // size that is not positive leaves the default size.
 QFont FontFromChoice(const FontChoice& choice);

@@ -15,6 +15,7 @@
 #include "about_box.h"
 #include "application.h"
 #include "color_value.h"
+#include "font_dialog.h"
 #include "glyphs.h"
 #include "help_window.h"
 #include "month_calendar.h"
@@ -238,10 +239,7 @@ void TForm1::ApplyCalendarFont() {
   QFont font = MonthCalendar1->font();
   font.setFamily(a.CalFN);
   if (a.CalFS >= kMinFontPoints && a.CalFS <= kMaxFontPoints) font.setPointSize(a.CalFS);
-  font.setBold((a.CalStyle & kStyleBold) != 0);
-  font.setItalic((a.CalStyle & kStyleItalic) != 0);
-  font.setUnderline((a.CalStyle & kStyleUnderline) != 0);
-  font.setStrikeOut((a.CalStyle & kStyleStrikeOut) != 0);
+  SetFontStyle(font, a.CalStyle);
   MonthCalendar1->setFont(font);
 }
 
