@@ -60,8 +60,8 @@ uint16_t GetMemoBlockSize(const EngineFile& file, uint8_t kind) {
                ? GetLE16(hdr + kHdr4BlockSize)
                : kDbase3BlockSize;
   }
-  // A stored 0 would divide by zero; it means the default, as when the file is opened.
-  return size != 0 ? size : (Memos().DefaultBlockSize ? Memos().DefaultBlockSize : 512);
+  // A stored 0 means the default, as when the file is opened.
+  return BlockSizeOrDefault(size);
 }
 
 int32_t CopyMemoData(const MemoCopyJob& job) {

@@ -37,6 +37,11 @@ void MemoError(uint16_t code, const std::string& message) {
   SetError(code, message);
 }
 
+uint16_t BlockSizeOrDefault(uint16_t stored) {
+  if (stored != 0) return stored;
+  return Memos().DefaultBlockSize ? Memos().DefaultBlockSize : 512;
+}
+
 uint32_t BlocksIn(uint64_t size, uint16_t block_size) {
   if (block_size == 0) block_size = kDbase3BlockSize;
   return uint32_t(size / block_size + (size % block_size ? 1 : 0));
@@ -93,7 +98,7 @@ bool WritePieces(const EngineFile& file, int64_t position, const uint8_t* data, 
 
 bool CreateMemoFileAs(const std::string& path, uint8_t kind, uint16_t block_size,
                       const std::string& operation) {
-  if (block_size == 0) block_size = Memos().DefaultBlockSize ? Memos().DefaultBlockSize : 512;
+  block_size = BlockSizeOrDefault(block_size);
   EngineFile file;
   if (uint32_t err = file.Create(path, platform::kModeReadWrite); err != 0) {
     MemoError(uint16_t(err), "Cannot create memo file " + path + " [" + operation + "]");
@@ -180,7 +185,7 @@ void OpenMemofile(const std::string& name) {
   } else if (m->file.ReadAt(0, std::span<uint8_t>(hdr, kHdr4Size)) == 0) {
     stored = GetLE16(hdr + kHdr4BlockSize);
   }
-  m->block_size = stored != 0 ? stored : (Memos().DefaultBlockSize ? Memos().DefaultBlockSize : 512);
+  m->block_size = BlockSizeOrDefault(stored);
   area->memo = std::move(m);
 }
 

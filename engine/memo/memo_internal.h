@@ -51,6 +51,9 @@ void MemoError(uint16_t code, const std::string& message);
 uint32_t MemoErrorCount();
 // The block number a memo field holds (leading blanks, signed decimal); 0 for none.
 int32_t MemoRefOf(std::string_view field);
+// A block size as stored, or for a stored 0 (which would divide by zero) the configured
+// default, itself 512 when none is configured.
+uint16_t BlockSizeOrDefault(uint16_t stored);
 // The number of blocks a file of `size` bytes spans (a remainder counts as a block).
 uint32_t BlocksIn(uint64_t size, uint16_t block_size);
 // Creates a memo file under exactly the name given (no extension replaced).
