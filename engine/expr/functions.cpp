@@ -10,10 +10,10 @@
 
 #include "base/dates.h"
 #include "base/errors.h"
+#include "base/files.h"
 #include "expr/day_numbers.h"
 #include "expr/expr.h"
 #include "expr/internal.h"
-#include "platform/platform.h"
 #include "table/work_area.h"
 
 namespace zedra {
@@ -83,9 +83,6 @@ size_t FormatStr(double n, int w, int d, char* out) {
   return size_t(w);
 }
 
-// A date through its text of the current style, as the date-part functions read it.
-std::string DateText(double day) { return DayToText(day); }
-
 }  // namespace
 
 std::string Soundex(std::string_view text) {
@@ -126,8 +123,10 @@ void RunFunction(int opcode, int argc) {
       PushNum(ValNum, at == std::string_view::npos ? 0.0 : double(at + 1));
       return;
     }
-    case kCdow: PushText(CDOW(DateText(PopNum()))); return;
-    case kCmonth: PushText(CMONTH(DateText(PopNum()))); return;
+    // CDOW, CMONTH, DAY, MONTH, YEAR and DOW read a date through its text of the current
+    // style, as the date functions of the base layer take it.
+    case kCdow: PushText(CDOW(DayToText(PopNum()))); return;
+    case kCmonth: PushText(CMONTH(DayToText(PopNum()))); return;
     case kChr: {
       // The low 8 bits of the whole truncated value, not of a value held to 32 bits.
       char c = static_cast<char>(TruncInt64(PopNum()) & 0xFF);
@@ -140,14 +139,14 @@ void RunFunction(int opcode, int argc) {
       PushNum(ValDate, YmdToDay(t.year, t.month, t.day));
       return;
     }
-    case kDay: PushNum(ValNum, DAY(DateText(PopNum()))); return;
-    case kMonth: PushNum(ValNum, MONTH(DateText(PopNum()))); return;
-    case kYear: PushNum(ValNum, YEAR(DateText(PopNum()))); return;
+    case kDay: PushNum(ValNum, DAY(DayToText(PopNum()))); return;
+    case kMonth: PushNum(ValNum, MONTH(DayToText(PopNum()))); return;
+    case kYear: PushNum(ValNum, YEAR(DayToText(PopNum()))); return;
     case kDow: {
       double d = PopNum();
       int y, m, dd;
       // A blank date has no day of the week.
-      PushNum(ValNum, DayToYmd(d, &y, &m, &dd) ? DOW(DateText(d)) : 0);
+      PushNum(ValNum, DayToYmd(d, &y, &m, &dd) ? DOW(DayToText(d)) : 0);
       return;
     }
     case kDeleted: {
@@ -198,10 +197,8 @@ void RunFunction(int opcode, int argc) {
     case kUpper: {
       size_t length;
       char* s = TopText(&length);
-      for (size_t i = 0; s && i < length; ++i) {
-        uint8_t c = static_cast<uint8_t>(s[i]);
-        s[i] = static_cast<char>(opcode == kUpper ? platform::AnsiUpper(c) : platform::AnsiLower(c));
-      }
+      for (size_t i = 0; s && i < length; ++i)
+        s[i] = opcode == kUpper ? UpperChar(s[i]) : LowerChar(s[i]);
       return;
     }
     case kLtrim: {
