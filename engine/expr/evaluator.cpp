@@ -360,7 +360,6 @@ int TruncInt(double value) {
 double LeadingNumber(std::string_view t) {
   size_t i = 0;
   while (i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
-  size_t start = i;
   bool negative = false;
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
     negative = t[i] == '-';
@@ -387,11 +386,9 @@ double LeadingNumber(std::string_view t) {
       end = j;
     }
   }
-  (void)start;
   double value = 0;
-  auto [ptr, ec] = std::from_chars(t.data() + digits_start, t.data() + end, value,
-                                   std::chars_format::general);
-  (void)ptr;
+  std::errc ec = std::from_chars(t.data() + digits_start, t.data() + end, value,
+                                 std::chars_format::general).ec;
   if (ec == std::errc::result_out_of_range) {
     value = negative_exponent ? 0.0 : std::numeric_limits<double>::infinity();
   } else if (ec != std::errc()) {
