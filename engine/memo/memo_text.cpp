@@ -604,9 +604,21 @@ std::string ReadMemoText(int32_t block) {
 
 namespace {
 
-// The block number a memo field holds: its text with leading blanks, as a signed
-// decimal; anything else is no memo.
-int32_t ParseMemoRef(std::string_view field) {
+const FieldDesc* MemoField(int k, const std::string& operation) {
+  if (AreaNotInUse(operation)) return nullptr;
+  DbfArea* area = CurrentArea();
+  if (k < 1 || k > area->field_count || area->fields[size_t(k - 1)].type != 'M') {
+    SetError(220, "Invalid field number. [" + operation + "(" + std::to_string(k) + ")]");
+    return nullptr;
+  }
+  return &area->fields[size_t(k - 1)];
+}
+
+}  // namespace
+
+namespace memo {
+
+int32_t MemoRefOf(std::string_view field) {
   size_t i = 0;
   while (i < field.size() && field[i] == ' ') ++i;
   bool negative = false;
@@ -621,20 +633,6 @@ int32_t ParseMemoRef(std::string_view field) {
   return int32_t(negative ? -value : value);
 }
 
-const FieldDesc* MemoField(int k, const std::string& operation) {
-  if (AreaNotInUse(operation)) return nullptr;
-  DbfArea* area = CurrentArea();
-  if (k < 1 || k > area->field_count || area->fields[size_t(k - 1)].type != 'M') {
-    SetError(220, "Invalid field number. [" + operation + "(" + std::to_string(k) + ")]");
-    return nullptr;
-  }
-  return &area->fields[size_t(k - 1)];
-}
-
-}  // namespace
-
-namespace memo {
-int32_t MemoRefOf(std::string_view field) { return ParseMemoRef(field); }
 }  // namespace memo
 
 std::string GetMemoText(int k) {
@@ -643,7 +641,7 @@ std::string GetMemoText(int k) {
   DbfArea* area = CurrentArea();
   if (area->record.size() < size_t(f->offset) + f->length) return std::string();
   std::string_view raw(reinterpret_cast<const char*>(area->record.data()) + f->offset, f->length);
-  return ReadMemoText(ParseMemoRef(raw));
+  return ReadMemoText(MemoRefOf(raw));
 }
 
 bool ReplaceMemo(int k, const std::string& text) {
