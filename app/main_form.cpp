@@ -284,7 +284,7 @@ void TForm1::HelpB2Click() {
   Application().HelpFile = QDir::currentPath() + QLatin1Char('/') + QStringLiteral("Dayvane.hlp");
   if (!help_) return;
   if (help_->ShowContents(Application().HelpFile)) {
-    help_->RunMacro(QString::asprintf("JumpID(\"\",\"%s\")", ""));
+    help_->RunMacro(QStringLiteral("JumpID(\"\",\"\")"));
   }
 }
 
