@@ -76,7 +76,7 @@ int32_t CopyMemoData(const MemoCopyJob& job) {
   size_t n = std::max(sbs, tbs);
   if (job.write_transform || job.read_transform || n <= 512 || plain_target) n = 512;
 
-  const int64_t e = job.source_block < 0 ? -int64_t(job.source_block) : job.source_block;
+  const int64_t e = AbsBlock(job.source_block);
   const uint64_t src_start = uint64_t(e) * sbs;
   uint8_t hdr[kGroupHeaderSize] = {};
   size_t got = 0;
@@ -204,7 +204,7 @@ int32_t CopyMemo(uint8_t source_area, int32_t block, bool keep) {
   job.source_block_size = GetMemoBlockSize(*job.source, job.source_kind);
   job.target_block_size = GetMemoBlockSize(*job.target, job.target_kind);
   job.source_block = block;
-  const int64_t a = block < 0 ? -int64_t(block) : block;
+  const int64_t a = AbsBlock(block);
   if (keep) {
     job.target_block = int32_t(a);
     job.target_position = a * job.target_block_size;
@@ -264,7 +264,7 @@ int32_t PackMemo(int32_t a, int32_t record, MemoCopyJob& state, bool* hard) {
   state.target_position = position;
   state.target_block = int32_t(position / state.target_block_size);
   state.source_block = a;
-  const int64_t abs_a = a < 0 ? -int64_t(a) : a;
+  const int64_t abs_a = AbsBlock(a);
   int64_t source_size = int64_t(state.source->Size());
   if (abs_a * state.source_block_size < source_size - 1) {
     int32_t result = CopyMemoData(state);

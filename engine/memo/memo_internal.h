@@ -51,6 +51,9 @@ void MemoError(uint16_t code, const std::string& message);
 uint32_t MemoErrorCount();
 // The block number a memo field holds (leading blanks, signed decimal); 0 for none.
 int32_t MemoRefOf(std::string_view field);
+// The block a memo reference points at: a 0x83 file marks a memo in the group-header
+// form by negating its block number.
+inline int64_t AbsBlock(int32_t block) { return block < 0 ? -int64_t(block) : int64_t(block); }
 // A block size as stored, or for a stored 0 (which would divide by zero) the configured
 // default, itself 512 when none is configured.
 uint16_t BlockSizeOrDefault(uint16_t stored);

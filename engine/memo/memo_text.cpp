@@ -27,7 +27,7 @@ bool MemoReader::Start(const EngineFile& file, int32_t block, uint16_t block_siz
   if (block_size == 0) block_size = kDbase3BlockSize;
   chunk_ = transform_ ? 512 : block_size;
   buffer_.assign(chunk_, 0);
-  uint64_t offset = uint64_t(block < 0 ? -int64_t(block) : int64_t(block)) * block_size;
+  uint64_t offset = uint64_t(AbsBlock(block)) * block_size;
   uint32_t err = 0;
   file_size_ = file.Size(&err);
   if (err != 0) return false;
@@ -126,8 +126,6 @@ constexpr int kStreamNotLoaded = 104;
 // The reader GetMemo started; ReadMemoLine takes its lines from it.
 MemoReader reader;
 bool reader_active = false;
-
-int64_t AbsBlock(int32_t block) { return block < 0 ? -int64_t(block) : int64_t(block); }
 
 std::string RecordNumberText() {
   DbfArea* area = CurrentArea();
