@@ -97,6 +97,19 @@ class AreaRestore {
   uint8_t saved_;
 };
 
+// Field `field` (1-based) of work area `area` (above kExprAreas: the current area) and,
+// in *owner, its area; nullptr when there is no such area or field.
+const FieldDesc* FieldAt(int field, int area, const DbfArea** owner) {
+  const DbfArea* a = area <= kExprAreas ? AreaAt(area) : CurrentArea();
+  if (!a || field < 1 || field > a->field_count || size_t(field) > a->fields.size())
+    return nullptr;
+  *owner = a;
+  return &a->fields[field - 1];
+}
+
+// GetFieldValue for a field found in its area.
+const void* FieldValue(const DbfArea& a, const FieldDesc& f, char* buffer);
+
 // Reads the memo whose block number is `reference` into the pool as one text, its lines
 // joined without separators, at most pool size - 1 characters.
 void PushMemo(const int32_t* reference, int area) {
@@ -142,16 +155,12 @@ void PushMemo(const int32_t* reference, int area) {
 // gives the blank value of that type.
 void PushField(int kind, int field, int area) {
   ExprState& s = ExprEngine();
-  DbfArea* a = area <= kExprAreas ? AreaAt(area) : CurrentArea();
-  const FieldDesc* f =
-      a && field >= 1 && field <= a->field_count && size_t(field) <= a->fields.size()
-          ? &a->fields[field - 1]
-          : nullptr;
+  const DbfArea* a = nullptr;
+  const FieldDesc* f = FieldAt(field, area, &a);
   char type = f ? f->type : ' ';
   if (type == 'F') type = 'N';
   static constexpr char kKinds[] = {'C', 'N', 'L', 'D', 'M'};
-  const void* value = type == kKinds[kind] ? GetFieldValue(field, s.string_buffer.data(), area)
-                                           : nullptr;
+  const void* value = type == kKinds[kind] ? FieldValue(*a, *f, s.string_buffer.data()) : nullptr;
   switch (kind) {
     case 0:
       if (value) {
@@ -530,17 +539,21 @@ char* PeekTop() {
 // Field values
 
 const void* GetFieldValue(int field, char* buffer, int area) {
+  const DbfArea* a = nullptr;
+  const FieldDesc* f = FieldAt(field, area, &a);
+  return f ? FieldValue(*a, *f, buffer) : nullptr;
+}
+
+namespace {
+
+const void* FieldValue(const DbfArea& a, const FieldDesc& f, char* buffer) {
   ExprState& s = ExprEngine();
-  DbfArea* a = area <= kExprAreas ? AreaAt(area) : CurrentArea();
-  if (!a || field < 1 || field > a->field_count || size_t(field) > a->fields.size())
-    return nullptr;
-  const FieldDesc& f = a->fields[field - 1];
-  const std::vector<uint8_t>& rec = a->record;
+  const std::vector<uint8_t>& rec = a.record;
   // The field's bytes, cut to the record buffer.
   size_t offset = std::min<size_t>(f.offset, rec.size());
   size_t length = std::min<size_t>(f.length, rec.size() - offset);
   const char* bytes = reinterpret_cast<const char*>(rec.data()) + offset;
-  if (a->record_count == 0) {
+  if (a.record_count == 0) {
     switch (f.type) {
       case 'C':
         std::memset(buffer, ' ', std::min<size_t>(f.length, kMaxText));
@@ -557,7 +570,7 @@ const void* GetFieldValue(int field, char* buffer, int area) {
       default: return nullptr;
     }
   }
-  if (a->is_virtual) {
+  if (a.is_virtual) {
     auto read = [&](void* out, size_t n) {
       std::memset(out, 0, n);
       if (offset + n <= rec.size()) std::memcpy(out, rec.data() + offset, n);
@@ -633,6 +646,8 @@ const void* GetFieldValue(int field, char* buffer, int area) {
     default: return nullptr;
   }
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Evaluate and release
