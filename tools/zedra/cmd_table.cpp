@@ -63,21 +63,15 @@ size_t Utf8Length(const std::string& s) {
 // regard to case.
 std::string AnsiName(const FieldDesc& f) {
   std::string name = f.Name();
-  if (CurrentArea() && CurrentArea()->oem)
-    for (char& c : name) c = char(platform::OemToAnsi(uint8_t(c)));
-  return name;
+  return CurrentArea() && CurrentArea()->oem ? OemToAnsiText(name) : name;
 }
 
 std::string NameForOutput(const FieldDesc& f) { return platform::Cp1252ToUtf8(AnsiName(f)); }
 
 int FieldNumberUtf8(const std::string& name) {
-  auto upper = [](std::string s) {
-    for (char& c : s) c = char(platform::AnsiUpper(uint8_t(c)));
-    return s;
-  };
-  const std::string wanted = upper(platform::Utf8ToCp1252(name));
+  const std::string wanted = UpperText(platform::Utf8ToCp1252(name));
   for (int k = 1; k <= FieldCount(); ++k)
-    if (upper(AnsiName(*FieldAt(k))) == wanted) return k;
+    if (UpperText(AnsiName(*FieldAt(k))) == wanted) return k;
   return 0;
 }
 
