@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "expr/expr.h"
 #include "expr/internal.h"
 #include "table/work_area.h"
@@ -770,7 +771,7 @@ CompiledExpr* AssignExpr(const std::string& text) {
 }
 
 int CheckExpression(std::string& text, bool for_key) {
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
+  text = TrimRightText(text);
   if (text.empty()) return 359;
   if (for_key && text.size() > 220) return 360;
   ExprState& s = ExprEngine();
