@@ -669,18 +669,25 @@ const void* EvaluateKey() { return Evaluate(ExprEngine().key); }
 
 void SetKeyExpression(CompiledExpr* expr) { ExprEngine().key = expr; }
 
+namespace {
+
+// Where expr is in the engine's list of compiled expressions (the list's end if not).
+auto FindCompiled(const CompiledExpr* expr) {
+  auto& compiled = ExprEngine().compiled;
+  return std::find_if(compiled.begin(), compiled.end(),
+                      [&](const auto& e) { return e.get() == expr; });
+}
+
+}  // namespace
+
 bool IsCompiledExpr(const CompiledExpr* expr) {
-  if (!expr) return false;
-  for (const auto& e : ExprEngine().compiled)
-    if (e.get() == expr) return true;
-  return false;
+  return expr && FindCompiled(expr) != ExprEngine().compiled.end();
 }
 
 void ReleaseExpr(CompiledExpr*& expr) {
   if (!expr) return;
   ExprState& s = ExprEngine();
-  auto it = std::find_if(s.compiled.begin(), s.compiled.end(),
-                         [&](const auto& e) { return e.get() == expr; });
+  auto it = FindCompiled(expr);
   if (it == s.compiled.end()) return;
   if (s.current == expr) s.current = nullptr;
   if (s.key == expr) s.key = nullptr;
