@@ -313,7 +313,7 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
     return 1;
   }
   if (!CreateDbf(args.positional[0], version, specs)) return std::max(ReportEngineFailure(err), 1);
-  out << "Created " << DefaultExtension(args.positional[0], "DBF") << "\n";
+  out << "Created " << path << "\n";
   return 0;
 }
 
