@@ -98,12 +98,10 @@ struct SettingsState {
   bool UnsavedChanges = false;
   bool SavedThisRun = false;
 
-  // The two parallel theme-line lists and the copies the options dialog restores them
-  // from. Nothing fills them, so the file always receives ThemeLINES=0.
+  // The two parallel theme-line lists. Nothing fills them, so the file always receives
+  // ThemeLINES=0.
   QStringList ThemeLines;
   QStringList ThemeLinesD;
-  QStringList SavedThemeLines;
-  QStringList SavedThemeLinesD;
 };
 
 SettingsState& Settings();
