@@ -174,9 +174,9 @@ void RunFunction(int opcode, int argc) {
       return;
     }
     case kLeft: {
-      int n = TruncInt(PopNum());
+      size_t n = size_t(std::max(TruncInt(PopNum()), 0));
       size_t length;
-      if (char* s = TopText(&length); s && size_t(std::max(n, 0)) < length) s[std::max(n, 0)] = '\0';
+      if (char* s = TopText(&length); s && n < length) s[n] = '\0';
       return;
     }
     case kRight: {
