@@ -57,11 +57,6 @@ bool Corrupt(const std::string& path, const std::string& reason) {
   return false;
 }
 
-bool IndexActive() {
-  const IndexHooks& ix = IndexHookTable();
-  return ix.IndexOpen && ix.IndexOpen();
-}
-
 void Bracket(bool enter) {
   if (IndexActive() && IndexHookTable().WriteBracket) IndexHookTable().WriteBracket(enter);
 }

@@ -433,12 +433,10 @@ void ClearRecord() {
   }
 }
 
-namespace {
 bool IndexActive() {
   const IndexHooks& ix = IndexHookTable();
   return ix.IndexOpen && ix.IndexOpen();
 }
-}  // namespace
 
 bool dEOF() {
   if (AreaNotInUse("dEOF")) return true;

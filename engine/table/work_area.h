@@ -166,6 +166,8 @@ int32_t RecNo();
 uint16_t RecSize();
 std::string AreaAlias();
 bool RecordVisible();
+// Whether the index layer has an order open in the current area.
+bool IndexActive();
 std::string Peek(int k, int32_t n);
 void Poke(std::string_view text, int k, int32_t n);
 void CloseArea();
