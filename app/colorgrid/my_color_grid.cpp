@@ -9,8 +9,6 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "basic_colors.h"
-
 TMyColorGrid::TMyColorGrid(QWidget* parent) : QWidget(parent) {
   // Every pixel is painted by the cells, so Qt need not clear the background first.
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -100,8 +98,8 @@ int TMyColorGrid::CellAt(int x, int y) const {
 }
 
 QSize TMyColorGrid::SnappedSize(QSize size, TGridOrdering ordering) {
-  const int columns = 16 >> ordering;
-  const int rows = 1 << ordering;
+  const int columns = ColumnsOf(ordering);
+  const int rows = RowsOf(ordering);
   return QSize(columns * std::max(1, size.width() / columns),
                rows * std::max(1, size.height() / rows));
 }
@@ -280,7 +278,7 @@ void TMyColorGrid::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
     return;
   }
-  const int range = Columns() * Rows();
+  const int range = kCellCount;
   const int columns = Columns();
   const int s = selection_;
   int next = s;

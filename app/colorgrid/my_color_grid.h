@@ -12,6 +12,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include "basic_colors.h"
+
 class QKeyEvent;
 class QMouseEvent;
 class QPainter;
@@ -31,7 +33,8 @@ class TMyColorGrid : public QWidget {
   Q_PROPERTY(bool TabStop READ TabStop WRITE setTabStop)
 
  public:
-  static constexpr int kCellCount = 16;
+  // One cell per basic colour.
+  static constexpr int kCellCount = colorgrid::kBasicColorCount;
 
   // Starts 100 x 100 in the 4 x 4 layout, both selections enabled at cell 0, the 3D look
   // on, not a tab stop.
@@ -74,8 +77,8 @@ class TMyColorGrid : public QWidget {
 
   // Geometry of the current layout and size. Cells are at least one pixel in each
   // direction, so a control smaller than its layout still has a valid hit test.
-  int Columns() const { return 16 >> ordering_; }
-  int Rows() const { return 1 << ordering_; }
+  int Columns() const { return ColumnsOf(ordering_); }
+  int Rows() const { return RowsOf(ordering_); }
   int CellWidth() const;
   int CellHeight() const;
   QRect CellRect(int index) const;
@@ -121,6 +124,9 @@ class TMyColorGrid : public QWidget {
   virtual void Change();
 
  private:
+  static int ColumnsOf(TGridOrdering ordering) { return kCellCount >> ordering; }
+  static int RowsOf(TGridOrdering ordering) { return 1 << ordering; }
+
   void ForegroundPick(int index);
   void BackgroundPick(int index);
   void UpdateSizes();
