@@ -444,7 +444,7 @@ void PackMemofile() {
       std::memcpy(area->record.data() + u.field->offset, u.new_text.data(), u.new_text.size());
   }
   if (!area->is_virtual && !area->typed_image.empty()) FillTypedImage(*area);
-  if (Tables().peek_cache.alias == area->alias) Tables().peek_cache = PeekCache{};
+  DropPeekCache(*area);
   if (kept != 0) Errors().ErrorCode = kept;
 }
 

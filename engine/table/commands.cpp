@@ -925,7 +925,7 @@ bool Pack() {
   Errors().ErrorCode = 0;
   DbfArea& area = *CurrentArea();
   if (!NeedExclusive(area, "Pack")) return false;
-  if (Tables().peek_cache.alias == area.alias) Tables().peek_cache = PeekCache{};
+  DropPeekCache(area);
   // Records are moved as stored, in runs, without translation.
   const size_t rl = area.record_length;
   const int32_t per_chunk = int32_t(std::max<size_t>(1, 65536 / rl));
@@ -960,7 +960,7 @@ bool Zap() {
   Errors().ErrorCode = 0;
   DbfArea& area = *CurrentArea();
   if (!NeedExclusive(area, "Zap")) return false;
-  if (Tables().peek_cache.alias == area.alias) Tables().peek_cache = PeekCache{};
+  DropPeekCache(area);
   if (!Shorten(area, 0, "Zap")) return false;
   if (area.has_memo && MemoHookTable().RecreateMemofile) MemoHookTable().RecreateMemofile(area.file_name);
   if (ErrorCode() == 0 && IndexActive() && IndexHookTable().Reindex) IndexHookTable().Reindex();

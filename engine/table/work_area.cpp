@@ -69,9 +69,24 @@ size_t StyledDate(std::string_view dtos, char* out) {
   return n;
 }
 
+// Copies bytes just written at `offset` within record n into Peek's cache when the
+// cache holds that record of this area.
+void UpdatePeekCache(const DbfArea& area, int32_t n, size_t offset, const uint8_t* bytes,
+                     size_t count) {
+  PeekCache& cache = table_state.peek_cache;
+  if (cache.exists && cache.alias == area.alias && n >= cache.first && n < cache.first + cache.count)
+    std::memcpy(cache.data.data() + size_t(n - cache.first) * area.record_length + offset, bytes,
+                count);
+}
+
 }  // namespace
 
 TableState& Tables() { return table_state; }
+
+void DropPeekCache(const DbfArea& area) {
+  if (table_state.peek_cache.exists && table_state.peek_cache.alias == area.alias)
+    table_state.peek_cache = PeekCache{};
+}
 
 DbfArea* AreaAt(int n) {
   if (n < 1 || n > kWorkAreas) return nullptr;
@@ -303,10 +318,7 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
     return;
   }
   // Keep Peek's cache in step with the file.
-  PeekCache& cache = table_state.peek_cache;
-  if (cache.exists && cache.alias == area.alias && m >= cache.first && m < cache.first + cache.count)
-    std::memcpy(cache.data.data() + size_t(m - cache.first) * area.record_length, stored.data(),
-                area.record_length);
+  UpdatePeekCache(area, m, 0, stored.data(), area.record_length);
   if (appending) {
     area.update_state = UpdateState::Appended;
     if (table_state.WriteThrough) {
@@ -572,10 +584,7 @@ void Poke(std::string_view text, int k, int32_t n) {
     SetError(101, tail);
     return;
   }
-  PeekCache& cache = table_state.peek_cache;
-  if (cache.exists && cache.alias == area.alias && n >= cache.first && n < cache.first + cache.count)
-    std::memcpy(cache.data.data() + size_t(n - cache.first) * area.record_length + field_offset,
-                bytes.data(), count);
+  UpdatePeekCache(area, n, field_offset, bytes.data(), count);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -591,8 +600,7 @@ void CloseArea() {
   area->second_image.clear();
   if (area->has_memo && MemoHookTable().CloseMemofile) MemoHookTable().CloseMemofile();
   area->memo.reset();
-  if (table_state.peek_cache.exists && table_state.peek_cache.alias == area->alias)
-    table_state.peek_cache = PeekCache{};
+  DropPeekCache(*area);
   if (ExprHookTable().ReleaseExpr) {
     if (area->FilterExpression) ExprHookTable().ReleaseExpr(area->FilterExpression);
     if (area->SecondExpression) ExprHookTable().ReleaseExpr(area->SecondExpression);

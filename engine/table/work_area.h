@@ -169,6 +169,8 @@ bool RecordVisible();
 // Whether the index layer has an order open in the current area.
 bool IndexActive();
 std::string Peek(int k, int32_t n);
+// Drops Peek's cache when it holds records of this area (after the file was rewritten).
+void DropPeekCache(const DbfArea& area);
 void Poke(std::string_view text, int k, int32_t n);
 void CloseArea();
 void CloseAllAreas();
