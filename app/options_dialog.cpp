@@ -81,6 +81,17 @@ QPushButton* Button(QWidget* parent, const QString& caption, int x, int y) {
 // Swatch rows, beside RG's items.
 constexpr int kSwatchTop[TOptionsF::kTargetCount] = {56, 94, 132, 170, 208};
 
+// The colour targets in the order of RG's items: each one's swatch and setting.
+struct ColorTarget {
+  ColorSwatch* TOptionsF::*swatch;
+  ColorValue AppSettingsRecord::*setting;
+};
+constexpr ColorTarget kTargets[TOptionsF::kTargetCount] = {
+    {&TOptionsF::CMBCS, &AppSettingsRecord::CMBC}, {&TOptionsF::CTBCS, &AppSettingsRecord::CTBC},
+    {&TOptionsF::CTTCS, &AppSettingsRecord::CTTC}, {&TOptionsF::CTTTCS, &AppSettingsRecord::CTTTC},
+    {&TOptionsF::WCS, &AppSettingsRecord::WC},
+};
+
 }  // namespace
 
 TOptionsF::TOptionsF(QWidget* parent) : QDialog(parent) {
@@ -104,7 +115,6 @@ TOptionsF::TOptionsF(QWidget* parent) : QDialog(parent) {
       tr("Calendar Month Background Color"), tr("Calendar Title Background Color"),
       tr("Calendar Title Text Color"), tr("Calendar Title Trailing Text Color"),
       tr("Window Color")};
-  ColorSwatch** swatches[kTargetCount] = {&CMBCS, &CTBCS, &CTTCS, &CTTTCS, &WCS};
   for (int i = 0; i < kTargetCount; ++i) {
     RGItems[i] = new QRadioButton(captions[i], RG);
     RGItems[i]->adjustSize();
@@ -113,8 +123,9 @@ TOptionsF::TOptionsF(QWidget* parent) : QDialog(parent) {
     RGItems[i]->move(8, rowCentre - RGItems[i]->height() / 2);
     RGButtons->addButton(RGItems[i], i);
 
-    *swatches[i] = new ColorSwatch(this);
-    (*swatches[i])->setGeometry(16, kSwatchTop[i], 33, 25);
+    ColorSwatch* swatch = new ColorSwatch(this);
+    swatch->setGeometry(16, kSwatchTop[i], 33, 25);
+    this->*kTargets[i].swatch = swatch;
   }
   RGItems[0]->setChecked(true);
   connect(RGButtons, &QButtonGroup::idToggled, this, [this](int, bool checked) {
@@ -159,26 +170,11 @@ TOptionsF::~TOptionsF() = default;
 int TOptionsF::RGItemIndex() const { return RGButtons->checkedId(); }
 
 ColorValue* TOptionsF::TargetSetting(int item) {
-  AppSettingsRecord& s = AppSettings();
-  switch (item) {
-    case 0:
-      return &s.CMBC;
-    case 1:
-      return &s.CTBC;
-    case 2:
-      return &s.CTTC;
-    case 3:
-      return &s.CTTTC;
-    case 4:
-      return &s.WC;
-    default:
-      return nullptr;
-  }
+  return item >= 0 && item < kTargetCount ? &(AppSettings().*kTargets[item].setting) : nullptr;
 }
 
 ColorSwatch* TOptionsF::TargetSwatch(int item) const {
-  ColorSwatch* const swatches[kTargetCount] = {CMBCS, CTBCS, CTTCS, CTTTCS, WCS};
-  return item >= 0 && item < kTargetCount ? swatches[item] : nullptr;
+  return item >= 0 && item < kTargetCount ? this->*kTargets[item].swatch : nullptr;
 }
 
 void TOptionsF::SelectGridColor(ColorValue color) {
