@@ -227,10 +227,10 @@ void TForm1::ApplyWindowColor() {
 
 void TForm1::ApplyColors() {
   const AppSettingsRecord& a = AppSettings();
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotMonthBackground, a.CMBC);
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotTitleBackground, a.CTBC);
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotTitleText, a.CTTC);
-  MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotTrailingText, a.CTTTC);
+  MonthCalendar1->SetColorSlots({{TMonthCalendar::kSlotMonthBackground, a.CMBC},
+                                 {TMonthCalendar::kSlotTitleBackground, a.CTBC},
+                                 {TMonthCalendar::kSlotTitleText, a.CTTC},
+                                 {TMonthCalendar::kSlotTrailingText, a.CTTTC}});
   ApplyWindowColor();
 }
 

@@ -32,10 +32,16 @@ TMonthCalendar::TMonthCalendar(QWidget* parent) : QCalendarWidget(parent) {
   ApplyColorSlots();
 }
 
-void TMonthCalendar::SetColorSlot(int slot, ColorValue value) {
-  if (slot < 0 || slot >= kSlotCount) return;
-  slots_[slot] = value;
-  ApplyColorSlots();
+void TMonthCalendar::SetColorSlot(int slot, ColorValue value) { SetColorSlots({{slot, value}}); }
+
+void TMonthCalendar::SetColorSlots(std::initializer_list<std::pair<int, ColorValue>> values) {
+  bool changed = false;
+  for (const auto& [slot, value] : values) {
+    if (slot < 0 || slot >= kSlotCount) continue;
+    slots_[slot] = value;
+    changed = true;
+  }
+  if (changed) ApplyColorSlots();
 }
 
 std::optional<ColorValue> TMonthCalendar::ColorSlot(int slot) const {

@@ -13,7 +13,9 @@
 
 #include <QCalendarWidget>
 #include <array>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 #include "app_settings.h"
 
@@ -35,6 +37,8 @@ class TMonthCalendar : public QCalendarWidget {
 
   // Sets one slot (0 to 5; others are ignored) and repaints with it.
   void SetColorSlot(int slot, ColorValue value);
+  // Sets several (slot, value) pairs as SetColorSlot does, applying the colours once.
+  void SetColorSlots(std::initializer_list<std::pair<int, ColorValue>> values);
   // The value of a slot, or nothing when it was never set.
   std::optional<ColorValue> ColorSlot(int slot) const;
   // The colour a slot shows now: its value turned into a colour, or the widget's default.
