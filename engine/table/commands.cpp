@@ -311,7 +311,7 @@ bool CreateDbf(const std::string& name, uint8_t version, const std::vector<Field
   std::vector<uint8_t> image(header_length + 1, 0);
   TodayDate today = TodayParts();
   image[kHdrVersion] = version;
-  image[kHdrYear] = uint8_t(uint8_t(today.year & 0xFF) - 108);
+  image[kHdrYear] = DbfYearByte(today.year);
   image[kHdrMonth] = uint8_t(today.month);
   image[kHdrDay] = uint8_t(today.day);
   PutLE32(&image[kHdrRecCount], 0);

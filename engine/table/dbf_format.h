@@ -75,6 +75,9 @@ inline constexpr size_t kFldDecimals = 17;
 
 inline constexpr int kMaxFields = 255;
 
+// The year byte of a header: year - 1900, modulo 256.
+inline uint8_t DbfYearByte(int year) { return uint8_t(year - 1900); }
+
 // Version bytes.
 inline constexpr uint8_t kVersionDbase2 = 0x02;
 inline constexpr uint8_t kVersionDbase3 = 0x03;

@@ -120,7 +120,7 @@ void RefreshRecCount(DbfArea& area) {
 
 void WriteDbfHeader(DbfArea& area) {
   TodayDate today = TodayParts();
-  uint8_t year = uint8_t(uint8_t(today.year & 0xFF) - 108);  // year - 1900, modulo 256
+  const uint8_t year = DbfYearByte(today.year);
   uint8_t* h = area.header.data();
   uint32_t error = 0;
   size_t length = kDbfFixedHeaderSize;
