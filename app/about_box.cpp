@@ -9,7 +9,7 @@
 
 #include "app_settings.h"
 #include "glyphs.h"
-#include "options_dialog.h"
+#include "screen_placement.h"
 
 namespace dayvane {
 namespace {

@@ -9,9 +9,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QShowEvent>
-#include <algorithm>
 #include <optional>
 
 #include "basic_colors.h"
@@ -19,6 +17,7 @@
 #include "font_dialog.h"
 #include "my_color_grid.h"
 #include "prompts.h"
+#include "screen_placement.h"
 
 namespace dayvane {
 
@@ -218,14 +217,6 @@ void TOptionsF::FormShow() {
 
   Settings().ColorsChanged = false;
   Settings().FontChanged = false;
-}
-
-QPoint KeptOnScreen(QPoint place, QSize size, const QScreen* screen) {
-  if (!screen) return place;
-  QRect area = screen->availableGeometry();
-  int x = std::max(area.left(), std::min(place.x(), area.right() + 1 - size.width()));
-  int y = std::max(area.top(), std::min(place.y(), area.bottom() + 1 - size.height()));
-  return {x, y};
 }
 
 void TOptionsF::FormActivate() {

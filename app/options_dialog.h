@@ -62,10 +62,6 @@ struct OptionsSnapshot {
   FontStyleSet JMsgStyle = 0;
 };
 
-// The top-left corner that keeps a window of the given size inside the screen's
-// available area, moved as little as possible from place.
-QPoint KeptOnScreen(QPoint place, QSize size, const QScreen* screen);
-
 class TOptionsF : public QDialog {
   Q_OBJECT
 

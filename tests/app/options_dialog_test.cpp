@@ -26,6 +26,7 @@
 #include "month_calendar.h"
 #include "my_color_grid.h"
 #include "prompts.h"
+#include "screen_placement.h"
 
 namespace dayvane {
 namespace {
