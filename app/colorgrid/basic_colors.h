@@ -42,13 +42,4 @@ inline QColor BasicColorAt(int index) {
   return QColor(kBasicColors[static_cast<std::size_t>(index)].rgb);
 }
 
-// Index of the basic colour equal to `color` (alpha ignored), or -1 when it is none of them.
-inline int BasicColorIndex(QColor color) {
-  const QRgb rgb = color.rgb() | 0xFF000000u;
-  for (int i = 0; i < kBasicColorCount; ++i) {
-    if (kBasicColors[static_cast<std::size_t>(i)].rgb == rgb) return i;
-  }
-  return -1;
-}
-
 }  // namespace colorgrid
