@@ -313,13 +313,6 @@ bool WriteRef(DbfArea& area, const RefUpdate& u, const std::string& text) {
   return WriteRecordPrivately(area, u.record, std::move(rec));
 }
 
-// Whether Poke would accept a write into record n.
-bool PokeAllowed(const DbfArea& area, int32_t n) {
-  if (!Tables().LockingOn || area.exclusive || area.lock_state == LockState::File) return true;
-  return area.lock_state != LockState::SingleByte &&
-         std::find(area.lock_list.begin(), area.lock_list.end(), n) != area.lock_list.end();
-}
-
 }  // namespace
 
 void PackMemofile() {

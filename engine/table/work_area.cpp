@@ -558,6 +558,12 @@ std::string Peek(int k, int32_t n) {
   return from_cache();
 }
 
+bool PokeAllowed(const DbfArea& area, int32_t n) {
+  if (!table_state.LockingOn || area.exclusive || area.lock_state == LockState::File) return true;
+  return area.lock_state != LockState::SingleByte &&
+         std::find(area.lock_list.begin(), area.lock_list.end(), n) != area.lock_list.end();
+}
+
 void Poke(std::string_view text, int k, int32_t n) {
   if (AreaNotInUse("Poke")) return;
   DbfArea& area = *CurrentArea();
@@ -567,11 +573,7 @@ void Poke(std::string_view text, int k, int32_t n) {
     SetError(1100, "Operation cannot be used on virtual files." + tail);
     return;
   }
-  const TableState& t = table_state;
-  bool allowed = !t.LockingOn || area.exclusive || area.lock_state == LockState::File ||
-                 (area.lock_state != LockState::SingleByte &&
-                  std::find(area.lock_list.begin(), area.lock_list.end(), n) != area.lock_list.end());
-  if (!allowed) {
+  if (!PokeAllowed(area, n)) {
     SetError(1200, "Record not locked " + tail);
     return;
   }

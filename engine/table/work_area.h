@@ -172,6 +172,8 @@ std::string Peek(int k, int32_t n);
 // Drops Peek's cache when it holds records of this area (after the file was rewritten).
 void DropPeekCache(const DbfArea& area);
 void Poke(std::string_view text, int k, int32_t n);
+// Whether the locks held let Poke write into record n of the area.
+bool PokeAllowed(const DbfArea& area, int32_t n);
 void CloseArea();
 void CloseAllAreas();
 
