@@ -25,7 +25,6 @@ class THelpWindow : public QWidget {
   // Returns false for a macro it does not know or a file other than the open one.
   bool RunMacro(const QString& macro);
 
-  QString CurrentFile() const { return file_; }
   QTextBrowser* Browser() const { return browser_; }
 
  private:

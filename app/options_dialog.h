@@ -86,7 +86,6 @@ class TOptionsF : public QDialog {
   void SelectGridColor(ColorValue color);
 
   bool AppliedThisShowing() const { return appliedThisShowing_; }
-  const OptionsSnapshot& Snapshot() const { return snapshot_; }
 
   // The controls, named as on the form.
   QLabel* Label1;
