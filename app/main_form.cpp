@@ -158,7 +158,7 @@ void TForm1::BuildMenu() {
   PinWindowColor(MainMenu1, QApplication::palette().color(QPalette::Window));
   QMenu* file = MainMenu1->addMenu(tr("&File"));
   SaveChangesMade1 = file->addAction(tr("&Save Changes Made"), this, &TForm1::SaveBClick);
-  Exit1 = file->addAction(tr("&Exit"), this, &TForm1::CloseBClick);
+  Exit1 = file->addAction(tr("&Exit"), this, &TForm1::ExitBClick);
   QMenu* tools = MainMenu1->addMenu(tr("&Tools"));
   Options1 = tools->addAction(tr("&Options"), this, &TForm1::OptionsBClick);
   QMenu* help = MainMenu1->addMenu(tr("&Help"));
@@ -261,8 +261,6 @@ void TForm1::SaveBClick() {
 }
 
 void TForm1::ExitBClick() { close(); }
-
-void TForm1::CloseBClick() { close(); }
 
 void TForm1::OptionsBClick() {
   SettingsState& s = Settings();

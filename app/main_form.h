@@ -71,7 +71,6 @@ class TForm1 : public QMainWindow {
  public slots:
   void SaveBClick();
   void ExitBClick();
-  void CloseBClick();
   void OptionsBClick();
   void HelpB2Click();
   void AboutB2Click();
