@@ -17,6 +17,9 @@
 
 namespace dayvane::testing {
 
+// An 8-bit literal as a QString (the calendar builds without implicit conversions from char*).
+inline QString L(const char* text) { return QString::fromLatin1(text); }
+
 // Runs a test inside a temporary working directory, starting from a freshly initialised
 // settings module; puts the old directory back afterwards.
 class WorkingDirectory {

@@ -26,12 +26,11 @@
 namespace dayvane {
 namespace {
 
+using testing::L;
 using testing::ScriptedPrompts;
 using testing::WorkingDirectory;
 using zedra::testing::ReadFileBytes;
 using zedra::testing::WriteFileBytes;
-
-QString L(const char* text) { return QString::fromLatin1(text); }
 
 void Settle() {
   for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();

@@ -31,13 +31,12 @@
 namespace dayvane {
 namespace {
 
-QString L(const char* text) { return QString::fromLatin1(text); }
-
 constexpr ColorValue kTeal = 8421376;
 constexpr ColorValue kBlue = 16711680;
 constexpr ColorValue kRed = 255;
 constexpr ColorValue kWhite = 16777215;
 
+using testing::L;
 using testing::ScriptedPrompts;
 using testing::WorkingDirectory;
 
