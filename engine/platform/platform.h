@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -89,6 +90,21 @@ int64_t FileModTime(FileHandle fd, uint32_t* error);
 // A range held by another opener fails at once with 33.
 uint32_t LockRegion(FileHandle fd, uint64_t offset, uint64_t length);
 uint32_t UnlockRegion(FileHandle fd, uint64_t offset, uint64_t length);
+
+// ---------------------------------------------------------------------------------------
+// Fault injection
+//
+// Tests make every change to a file fail, stop short or end the process at an exact
+// point: each call that changes a file asks the hook first, when one is set. The hook
+// answers 0 to let the call go on, or a Windows error code to make it fail without doing
+// anything. For a write it may also lower *size: only that many bytes are written and the
+// call then fails as a full disk does. A test that kills its process inside the hook
+// stops a write half-way at the step it counts.
+
+enum class FileChange { Write, Truncate, Flush, Create, Rename, Remove };
+using FaultHook = std::function<uint32_t(FileChange change, size_t* size)>;
+// Installs the hook (an empty function removes it).
+void SetFaultHook(FaultHook hook);
 
 // ---------------------------------------------------------------------------------------
 // Names and directories

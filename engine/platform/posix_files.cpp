@@ -14,10 +14,12 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -25,6 +27,17 @@ namespace zedra::platform {
 namespace {
 
 thread_local uint32_t last_error = 0;
+
+FaultHook fault_hook;
+
+// Asks the fault hook about a change; 0 to go on, or the error the call fails with.
+uint32_t Inject(FileChange change, size_t* size = nullptr) {
+  if (!fault_hook) return 0;
+  size_t ignored = 0;
+  uint32_t error = fault_hook(change, size ? size : &ignored);
+  if (error != 0) last_error = error;
+  return error;
+}
 
 uint32_t Fail(int err) {
   last_error = ErrnoToWinError(err);
@@ -143,6 +156,8 @@ uint32_t ErrnoToWinError(int err) {
 
 uint32_t LastError() { return last_error; }
 
+void SetFaultHook(FaultHook hook) { fault_hook = std::move(hook); }
+
 FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error) {
   return OpenWith(path, mode, 0, error);
 }
@@ -150,6 +165,10 @@ FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error) {
 FileHandle CreateFile(const std::string& path, uint32_t mode, uint32_t* error) {
   // A created file must be writable whatever the access bits say.
   uint32_t create_mode = (mode & ~0x7u) | 2u;
+  if (uint32_t injected = Inject(FileChange::Create); injected != 0) {
+    *error = injected;
+    return kInvalidFile;
+  }
   return OpenWith(path, create_mode, O_CREAT, error);
 }
 
@@ -166,9 +185,13 @@ uint32_t ReadAt(FileHandle fd, uint64_t offset, std::span<uint8_t> buffer, size_
 }
 
 uint32_t WriteAt(FileHandle fd, uint64_t offset, std::span<const uint8_t> bytes, size_t* done) {
+  if (done) *done = 0;
+  size_t allowed = bytes.size();
+  if (uint32_t injected = Inject(FileChange::Write, &allowed); injected != 0) return injected;
+  const std::span<const uint8_t> part = bytes.first(std::min(allowed, bytes.size()));
   size_t written = 0;
-  uint32_t error = Transfer(bytes.size(), &written, [&](size_t total) {
-    return ::pwrite(fd, bytes.data() + total, bytes.size() - total,
+  uint32_t error = Transfer(part.size(), &written, [&](size_t total) {
+    return ::pwrite(fd, part.data() + total, part.size() - total,
                     static_cast<off_t>(offset + total));
   });
   if (done) *done = written;
@@ -188,10 +211,14 @@ uint64_t FileSize(FileHandle fd, uint32_t* error) {
 }
 
 uint32_t TruncateFile(FileHandle fd, uint64_t size) {
+  if (uint32_t injected = Inject(FileChange::Truncate); injected != 0) return injected;
   return ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : Fail(errno);
 }
 
-uint32_t FlushFile(FileHandle fd) { return fsync(fd) == 0 ? 0 : Fail(errno); }
+uint32_t FlushFile(FileHandle fd) {
+  if (uint32_t injected = Inject(FileChange::Flush); injected != 0) return injected;
+  return fsync(fd) == 0 ? 0 : Fail(errno);
+}
 
 int64_t FileModTime(FileHandle fd, uint32_t* error) {
   struct stat st;
@@ -217,10 +244,12 @@ bool FileExists(const std::string& path) {
 }
 
 uint32_t RemoveFile(const std::string& path) {
+  if (uint32_t injected = Inject(FileChange::Remove); injected != 0) return injected;
   return ::unlink(path.c_str()) == 0 ? 0 : Fail(errno);
 }
 
 uint32_t RenameFile(const std::string& from, const std::string& to) {
+  if (uint32_t injected = Inject(FileChange::Rename); injected != 0) return injected;
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Fail(errno);
 }
 
@@ -329,6 +358,10 @@ std::string TempDirectory() {
 
 std::string CreateUniqueFile(const std::string& directory, const std::string& prefix,
                              uint32_t* error) {
+  if (uint32_t injected = Inject(FileChange::Create); injected != 0) {
+    *error = injected;
+    return {};
+  }
   static std::mt19937 random{std::random_device{}()};
   std::string dir = directory;
   if (!dir.empty() && dir.back() != '/') dir += '/';

@@ -1,18 +1,19 @@
 // Record, file, single-byte and table locks on the table file, the memo pad lock, the
 // retry policy and reopening a table in another sharing mode.
 #include <algorithm>
+#include <limits>
 
 #include "base/errors.h"
 #include "platform/platform.h"
 #include "table/work_area.h"
+#include "table/commands.h"
+#include "table/table_internal.h"
 
 namespace zedra {
 namespace {
 
 constexpr uint64_t kMemoPadOffset = 10;  // the memo pad lock byte of a memo file
 constexpr int kMemoPadAttempts = 11;
-
-std::string Num(long long n) { return std::to_string(n); }
 
 // Records a code and message as the last error without reporting it.
 void NoteError(uint16_t code, const std::string& message) {
@@ -223,5 +224,40 @@ uint32_t MemoOpenModeFor(const DbfArea& area) {
   if (area.file.IsOpen() && (area.file.mode() & 0x7u) == 0) mode &= ~0x7u;
   return mode;
 }
+
+// ---------------------------------------------------------------------------------------
+// The lock commands
+
+bool RLock(int32_t n) {
+  if (AreaNotInUse("RLock")) return false;
+  DbfArea& area = *CurrentArea();
+  if (!Tables().LockingOn || area.exclusive || area.is_virtual) return true;
+  if (area.lock_state == LockState::File) return true;
+  if (std::find(area.lock_list.begin(), area.lock_list.end(), n) != area.lock_list.end()) return true;
+  if (n < 1 || n > RecCount()) {
+    SetError(212, "Invalid record number = " + Num(n) + " (" + area.file_name + ")  [RLock]");
+    return false;
+  }
+  if (area.lock_state == LockState::SingleByte) return false;
+  if (area.lock_list.size() >= size_t(std::numeric_limits<int16_t>::max())) return false;
+  return LockRecordNode(area, n);
+}
+
+namespace {
+bool LockWide(LockState state, uint64_t length, const char* op) {
+  if (AreaNotInUse(op)) return false;
+  DbfArea& area = *CurrentArea();
+  if (!Tables().LockingOn || area.exclusive || area.is_virtual) return true;
+  if (area.lock_state == state) return true;
+  // Record locks inside the range would split it when released later.
+  if (area.lock_state != LockState::None) Unlock();
+  if (!LockWithRetry(area.file, uint64_t(Tables().LockBase) + 1, length)) return false;
+  area.lock_state = state;
+  return true;
+}
+}  // namespace
+
+bool FLock() { return LockWide(LockState::File, Tables().FileLockLength, "FLock"); }
+bool LockSingleByte() { return LockWide(LockState::SingleByte, 1, "LockSingleByte"); }
 
 }  // namespace zedra

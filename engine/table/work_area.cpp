@@ -2,6 +2,7 @@
 // writes with their code-page translation, the typed record image, navigation by record
 // number, Peek and Poke, closing areas.
 #include "table/work_area.h"
+#include "table/table_internal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -19,8 +20,6 @@ TableState table_state;
 
 // Peek's cache never grows beyond this, whatever size is configured.
 constexpr uint32_t kMaxPeekCache = 65520;
-
-std::string Num(long long n) { return std::to_string(n); }
 
 // Value of a whole trimmed text as the runtime's Val would give it: 0 unless the text is
 // a well-formed number.

@@ -125,6 +125,35 @@ TEST(PlatformTest, ReadsWritesAndErrors) {
   EXPECT_EQ(ErrnoToWinError(EROFS), 19u);
 }
 
+TEST(PlatformTest, FaultHookFailsAndShortensChanges) {
+  TempDir dir;
+  std::string path = dir.File("f.dat");
+  uint32_t error = 0;
+  FileHandle fd = CreateFile(path, kModeReadWriteExclusive, &error);
+  ASSERT_NE(fd, kInvalidFile);
+  std::vector<FileChange> seen;
+  SetFaultHook([&](FileChange change, size_t* size) -> uint32_t {
+    seen.push_back(change);
+    if (change == FileChange::Write && *size == 4) *size = 1;  // a disk that fills up
+    return change == FileChange::Truncate || change == FileChange::Rename ? 19u : 0u;
+  });
+  const std::vector<uint8_t> bytes = {'a', 'b', 'c', 'd'};
+  size_t done = 99;
+  EXPECT_EQ(WriteAt(fd, 0, bytes, &done), kErrDiskFull);
+  EXPECT_EQ(done, 1u);
+  EXPECT_EQ(WriteAt(fd, 1, std::span(bytes).first(2), &done), 0u);
+  EXPECT_EQ(TruncateFile(fd, 0), 19u);
+  EXPECT_EQ(LastError(), 19u);
+  EXPECT_EQ(RenameFile(path, dir.File("g.dat")), 19u);
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_EQ(FileSize(fd, &error), 3u);  // the refused truncate changed nothing
+  EXPECT_EQ(seen, (std::vector<FileChange>{FileChange::Write, FileChange::Write,
+                                           FileChange::Truncate, FileChange::Rename}));
+  SetFaultHook({});
+  EXPECT_EQ(TruncateFile(fd, 0), 0u);
+  CloseFile(fd);
+}
+
 TEST(PlatformTest, NamesFromWindowsMatchInAnyCase) {
   TempDir dir;
   WriteFileBytes(dir.File("PEERS.dbf"), "x");

@@ -1,0 +1,117 @@
+// Appending, replacing, deleting and recalling records.
+#include "table/commands.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "base/errors.h"
+#include "platform/platform.h"
+
+#include "table/table_internal.h"
+
+namespace zedra {
+
+bool AppendBlank() {
+  if (AreaNotInUse("AppendBlank")) return false;
+  DbfArea* area = CurrentArea();
+  std::fill(area->record.begin(), area->record.end(), kRecordActive);
+  return AppendRecord();
+}
+
+bool AppendRecord() {
+  if (AreaNotInUse("AppendRecord")) return false;
+  Errors().ErrorCode = 0;
+  DbfArea* area = CurrentArea();
+  const bool shared = Tables().LockingOn && !area->exclusive && !area->is_virtual;
+  // Shared: the table lock byte keeps two programs from appending the same record number.
+  if (shared && !LockDbfFile()) {
+    SetError(platform::kErrLockViolation, "Cannot lock " + area->file_name + " for append [AppendRecord]");
+    return false;
+  }
+  RefreshRecCount(*area);
+  WriteBracket(true);
+  PutDbfRecord(*area, area->record_count + 1);
+  bool ok = ErrorCode() == 0;
+  if (ok) {
+    area->at_end = false;
+    area->at_start = false;
+    FillTypedImage(*area);
+    if (IndexActive() && IndexHookTable().RecordAppended) IndexHookTable().RecordAppended();
+  }
+  WriteBracket(false);
+  if (shared) {
+    if (ok) {
+      // Others see the new count at once; the new record is ours until unlocked. The
+      // buffers go to the disk only with write-through on (FlushDbfHeader).
+      if (Tables().WriteThrough) {
+        FlushDbfHeader(*area);
+      } else {
+        AutoReportScope quiet(false);
+        WriteDbfHeader(*area);
+        if (ErrorCode() == 0) Errors().ErrorCode = uint16_t(WriteDbfEofMarker(*area));
+      }
+      ok = ErrorCode() == 0;
+      if (!ok) SetError(ErrorCode(), "File:  " + area->file_name + " [AppendRecord]");
+      if (ok && area->lock_state != LockState::File && area->lock_state != LockState::SingleByte) {
+        // Records appended stay ours until Unlock or close; the list is bounded by the
+        // 16-bit lock count, beyond which new records are appended without a lock.
+        if (area->lock_list.size() < size_t(std::numeric_limits<int16_t>::max()))
+          LockRecordNode(*area, area->record_count);
+        Errors().ErrorCode = 0;
+      }
+    }
+    uint16_t code = ErrorCode();
+    UnlockDbfFile();
+    if (code != 0) Errors().ErrorCode = code;
+  }
+  return ok && ErrorCode() == 0;
+}
+
+bool Replace() {
+  if (AreaNotInUse("Replace")) return false;
+  Errors().ErrorCode = 0;
+  DbfArea& area = *CurrentArea();
+  const int32_t n = area.current_record;
+  if (n < 1 || n > area.record_count) {
+    SetError(212, "Invalid record number = " + Num(n) + " (" + area.file_name + ")  [Replace]");
+    return false;
+  }
+  if (!area.is_virtual && !PokeAllowed(area, n)) {
+    SetError(1200, "Record not locked [Replace(" + Num(n) + ")]");
+    return false;
+  }
+  WriteBracket(true);
+  PutDbfRecord(area, n);
+  bool ok = ErrorCode() == 0;
+  if (ok) {
+    FillTypedImage(area);
+    if (IndexActive() && IndexHookTable().RecordReplaced) IndexHookTable().RecordReplaced();
+  }
+  WriteBracket(false);
+  return ok && ErrorCode() == 0;
+}
+
+bool DeleteRec() {
+  if (AreaNotInUse("DeleteRec")) return false;
+  DbfArea& area = *CurrentArea();
+  const uint8_t old = area.record[0];
+  area.record[0] = kRecordDeleted;
+  if (!Replace()) {
+    if (CurrentArea() == &area) area.record[0] = old;
+    return false;
+  }
+  return true;
+}
+
+bool Recall() {
+  if (AreaNotInUse("Recall")) return false;
+  DbfArea& area = *CurrentArea();
+  const uint8_t old = area.record[0];
+  area.record[0] = kRecordActive;
+  if (!Replace()) {
+    if (CurrentArea() == &area) area.record[0] = old;
+    return false;
+  }
+  return true;
+}
+}  // namespace zedra
