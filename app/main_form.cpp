@@ -21,6 +21,7 @@
 #include "month_calendar.h"
 #include "options_dialog.h"
 #include "prompts.h"
+#include "today.h"
 
 namespace dayvane {
 namespace {
@@ -188,7 +189,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormShow() {
-  MonthCalendar1->setSelectedDate(QDate::currentDate());
+  MonthCalendar1->setSelectedDate(Today());
   MonthCalendar1->update();
 }
 

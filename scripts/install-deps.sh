@@ -4,8 +4,9 @@
 set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core)
-test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang
-               libclang-rt-14-dev python3 python3-dbf python3-dbfread)
+# The calendar's tests draw with the DejaVu fonts only (tests/app/qt_test_environment.h).
+test_packages=("${run_packages[@]}" fonts-dejavu-extra libgtest-dev libgmock-dev
+               libbenchmark-dev clang libclang-rt-14-dev python3 python3-dbf python3-dbfread)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;

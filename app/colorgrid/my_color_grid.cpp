@@ -125,6 +125,10 @@ QColor TMyColorGrid::MarkerColor(QColor cell) {
 
 namespace {
 
+// How an asterisk is laid out: centred on its cell and allowed past the cell's edges.
+constexpr int kMarkerFlags = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip;
+const QString kMarkerText = QStringLiteral("*");
+
 // One-pixel outline of `r`, inside it.
 void Outline(QPainter& p, const QRect& r, const QColor& color) {
   p.fillRect(QRect(r.left(), r.top(), r.width(), 1), color);
@@ -194,17 +198,24 @@ void TMyColorGrid::DrawCell(QPainter& p, int index, bool selector) const {
   if (inner.width() > 0 && inner.height() > 0) Outline(p, inner, Qt::black);
 }
 
+std::vector<TMyColorGrid::Marker> TMyColorGrid::Markers() const {
+  std::vector<Marker> markers;
+  auto mark = [&](bool enabled, int index) {
+    if (!enabled || index < 0 || index >= kCellCount) return;
+    markers.push_back({CellRect(index), MarkerColor(CellColor(index))});
+  };
+  mark(foregroundEnabled_, foregroundIndex_);
+  mark(backgroundEnabled_, backgroundIndex_);
+  return markers;
+}
+
 void TMyColorGrid::DrawMarkers(QPainter& p) const {
   p.save();
   p.setFont(font());
-  auto mark = [&](int index) {
-    if (index < 0 || index >= kCellCount) return;
-    p.setPen(MarkerColor(CellColor(index)));
-    p.drawText(CellRect(index), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip,
-               QStringLiteral("*"));
-  };
-  if (foregroundEnabled_) mark(foregroundIndex_);
-  if (backgroundEnabled_) mark(backgroundIndex_);
+  for (const Marker& marker : Markers()) {
+    p.setPen(marker.color);
+    p.drawText(marker.rect, kMarkerFlags, kMarkerText);
+  }
   p.restore();
 }
 
@@ -224,8 +235,7 @@ void TMyColorGrid::paintEvent(QPaintEvent* event) {
 // the area its asterisk covers.
 QRect TMyColorGrid::MarkerRect(int index) const {
   const QRect cell = CellRect(index);
-  const QRect text = QFontMetrics(font()).boundingRect(cell, Qt::AlignCenter | Qt::TextDontClip,
-                                                       QStringLiteral("*"));
+  const QRect text = QFontMetrics(font()).boundingRect(cell, kMarkerFlags, kMarkerText);
   return cell.united(text.adjusted(-1, -1, 1, 1));
 }
 

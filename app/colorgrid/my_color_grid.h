@@ -4,13 +4,14 @@
 // selection) moved with Home, End, the arrows and Space.
 //
 // Changes redraw only the cells they affect. The geometry (cell size, cell rectangles, the
-// hit test) and the marker colour are plain functions so that tests reach them without
-// painting.
+// hit test) and the markers (where each asterisk goes and in which colour) are plain
+// functions so that tests reach them without painting.
 #pragma once
 
 #include <QColor>
 #include <QRect>
 #include <QWidget>
+#include <vector>
 
 #include "basic_colors.h"
 
@@ -92,6 +93,16 @@ class TMyColorGrid : public QWidget {
   static QColor CellColor(int index);
   // The asterisk's colour on a cell: each component 0 when it is 128 or more, else 255.
   static QColor MarkerColor(QColor cell);
+
+  // One asterisk: centred in `rect` (its cell; it may overflow a small one) in `color`.
+  struct Marker {
+    QRect rect;
+    QColor color;
+    bool operator==(const Marker&) const = default;
+  };
+  // The asterisks DrawMarkers draws: the enabled foreground's, then the enabled
+  // background's.
+  std::vector<Marker> Markers() const;
 
   // Draws cell `index` (ignored outside 0 .. 15) plain or with the selector.
   void DrawCell(QPainter& painter, int index, bool selector) const;

@@ -22,6 +22,7 @@
 #include "help_window.h"
 #include "month_calendar.h"
 #include "options_dialog.h"
+#include "today.h"
 
 namespace dayvane {
 namespace {
@@ -76,9 +77,17 @@ std::string ReplaceLine(std::string file, const std::string& key, const std::str
   return file.replace(at + 2, end - at - 2, key + "=" + value);
 }
 
+// Fixes the calendar's today for the life of the object.
+class FixedToday {
+ public:
+  explicit FixedToday(QDate date) { SetTodayOverride(date); }
+  ~FixedToday() { SetTodayOverride(std::nullopt); }
+};
+
 TEST(MainFormTest, StartsWithTheDefaultsWithoutASettingsFile) {
   WorkingDirectory wd;
   ScriptedPrompts prompts;
+  const FixedToday today(QDate(2024, 2, 29));
   ProgramRun run;
   TForm1* f = run.form();
   EXPECT_EQ(f->windowTitle(), L("Dayvane 1.0"));
@@ -92,7 +101,7 @@ TEST(MainFormTest, StartsWithTheDefaultsWithoutASettingsFile) {
   EXPECT_EQ(loaded.SPTOP, 305);
   EXPECT_TRUE(f->Panel1->isVisible());
   EXPECT_TRUE(f->MonthCalendar1->isVisible());
-  EXPECT_EQ(f->MonthCalendar1->selectedDate(), QDate::currentDate());
+  EXPECT_EQ(f->MonthCalendar1->selectedDate(), QDate(2024, 2, 29));
   EXPECT_EQ(f->MonthCalendar1->font().family(), L("System"));
   EXPECT_EQ(f->MonthCalendar1->font().pointSize(), 10);
   EXPECT_FALSE(f->MonthCalendar1->font().bold());
@@ -439,7 +448,7 @@ TEST(MainFormTest, TheCalendarShowsTheStoredColoursAndFont) {
   EXPECT_FALSE(cal->font().italic());
 
   // The day click selects and changes nothing else.
-  const QDate day = QDate::currentDate().addDays(1);
+  const QDate day(2031, 12, 31);
   cal->setSelectedDate(day);
   emit cal->clicked(day);
   EXPECT_EQ(cal->selectedDate(), day);

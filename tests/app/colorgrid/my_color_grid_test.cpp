@@ -7,10 +7,13 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <climits>
+#include <vector>
 
 #include "app/qt_test_environment.h"
 
@@ -27,6 +30,8 @@ std::unique_ptr<TMyColorGrid> ShownGrid(int w = 120, int h = 160) {
 QPoint CentreOf(const TMyColorGrid& grid, int cell) { return grid.CellRect(cell).center(); }
 
 void Key(TMyColorGrid& grid, Qt::Key key) { QTest::keyClick(&grid, key); }
+
+using dayvane::testing::Rendered;
 
 TEST(ColorGridGeometry, SnapsToWholeCellsAndHitsClampedCells) {
   auto grid = ShownGrid(121, 161);
@@ -179,8 +184,10 @@ TEST(ColorGridMouse, RightClickOnDisabledBackgroundMovesOnlyTheSelection) {
   EXPECT_EQ(clicks.count(), 1);
   EXPECT_EQ(changes.count(), 0);
 
-  // No background marker: purple cell 5 shows no lime asterisk.
-  const QImage image = grid->grab().toImage();
+  // No background marker: only the foreground's, and purple cell 5 shows no lime asterisk.
+  EXPECT_EQ(grid->Markers(),
+            (std::vector<TMyColorGrid::Marker>{{grid->CellRect(0), QColor(Qt::white)}}));
+  const QImage image = Rendered(*grid);
   const QRect cell = grid->CellRect(5);
   for (int y = cell.top(); y <= cell.bottom(); ++y)
     for (int x = cell.left(); x <= cell.right(); ++x)
@@ -275,24 +282,92 @@ int CountPixels(const QImage& image, const QRect& rect, QColor color) {
   return n;
 }
 
-TEST(ColorGridDrawing, AsterisksAreDrawnInTheContrastColour) {
-  auto grid = ShownGrid();
-  QFont font("Courier", 15);
-  font.setBold(true);
-  grid->setFont(font);
-  const struct {
-    int cell;
-    QColor marker;
-  } cases[] = {{15, Qt::black}, {0, Qt::white}, {6, QColor(255, 0, 0)}};
-  for (const auto& c : cases) {
-    grid->setForegroundIndex(c.cell);
-    const QImage image = grid->grab().toImage();
-    const QRect inner = grid->CellRect(c.cell).adjusted(3, 3, -3, -3);
-    EXPECT_GT(CountPixels(image, inner, c.marker), 4) << "cell " << c.cell;
+// A paint device that keeps every text drawn on it with its pen colour and position, so
+// that a test sees what the grid asks the painter for and not how a font rasterises.
+class TextRecorder : public QPaintDevice {
+ public:
+  struct Text {
+    QString text;
+    QColor color;
+    QPointF at;
+  };
+  std::vector<Text> texts;
+
+  QPaintEngine* paintEngine() const override { return &engine_; }
+
+ protected:
+  int metric(PaintDeviceMetric metric) const override {
+    switch (metric) {
+      case PdmWidth:
+      case PdmHeight:
+        return 1000;
+      case PdmWidthMM:
+      case PdmHeightMM:
+        return 264;
+      case PdmDpiX:
+      case PdmDpiY:
+      case PdmPhysicalDpiX:
+      case PdmPhysicalDpiY:
+        return 96;
+      case PdmNumColors:
+        return INT_MAX;
+      case PdmDepth:
+        return 32;
+      default:
+        return QPaintDevice::metric(metric);
+    }
   }
-  // The marker leaves the other cells alone.
-  const QImage image = grid->grab().toImage();
-  EXPECT_EQ(CountPixels(image, grid->CellRect(15).adjusted(3, 3, -3, -3), Qt::black), 0);
+
+ private:
+  class Engine : public QPaintEngine {
+   public:
+    explicit Engine(TextRecorder& owner) : QPaintEngine(AllFeatures), owner_(owner) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawTextItem(const QPointF& at, const QTextItem& item) override {
+      owner_.texts.push_back({item.text(), painter()->pen().color(), at});
+    }
+    Type type() const override { return User; }
+
+   private:
+    TextRecorder& owner_;
+  };
+  mutable Engine engine_{*this};
+};
+
+TEST(ColorGridDrawing, AsterisksAreDrawnInTheContrastColour) {
+  using Markers = std::vector<TMyColorGrid::Marker>;
+  auto grid = ShownGrid();
+  grid->setForegroundIndex(15);
+  grid->setBackgroundIndex(6);
+  const Markers both = {{grid->CellRect(15), Qt::black}, {grid->CellRect(6), QColor(255, 0, 0)}};
+  EXPECT_EQ(grid->Markers(), both);
+
+  // The painter gets an asterisk in each marker's colour, placed inside its cell.
+  TextRecorder device;
+  {
+    QPainter painter(&device);
+    grid->DrawMarkers(painter);
+  }
+  ASSERT_EQ(device.texts.size(), both.size());
+  for (size_t i = 0; i < both.size(); ++i) {
+    EXPECT_EQ(device.texts[i].text, QStringLiteral("*")) << i;
+    EXPECT_EQ(device.texts[i].color, both[i].color) << i;
+    EXPECT_TRUE(both[i].rect.contains(device.texts[i].at.toPoint())) << i;
+  }
+
+  // A disabled selection has no asterisk; both on one cell give two.
+  grid->setForegroundEnabled(false);
+  EXPECT_EQ(grid->Markers(), Markers{both[1]});
+  grid->setBackgroundEnabled(false);
+  EXPECT_TRUE(grid->Markers().empty());
+  grid->setForegroundEnabled(true);
+  grid->setBackgroundEnabled(true);
+  grid->setForegroundIndex(0);
+  grid->setBackgroundIndex(0);
+  EXPECT_EQ(grid->Markers(), Markers(2, {grid->CellRect(0), Qt::white}));
 }
 
 TEST(ColorGridDrawing, CellLooksWithAndWithout3D) {
@@ -340,7 +415,7 @@ TEST(ColorGridDrawing, PaintedCellsShowThePalette) {
   auto grid = ShownGrid();
   grid->setForegroundEnabled(false);
   grid->setBackgroundEnabled(false);
-  const QImage image = grid->grab().toImage();
+  const QImage image = Rendered(*grid);
   for (int i = 0; i < TMyColorGrid::kCellCount; ++i) {
     EXPECT_EQ(image.pixelColor(grid->CellRect(i).center()), TMyColorGrid::CellColor(i)) << i;
   }
