@@ -1,5 +1,6 @@
 // Copying memos between memo files of every kind, and packing a memo file.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/memo/memo_test_util.h"
 
@@ -87,17 +88,37 @@ TEST_F(MemoCopyTest, TheRecordInTheBufferShowsItsNewReference) {
   EXPECT_EQ(GetMemoText(2), "mine");
 }
 
-TEST_F(MemoCopyTest, ReferenceBeyondTheEndIs1003AndBecomesZero) {
+TEST_F(MemoCopyTest, AMemoThatCannotBeReadStopsThePackBeforeAnyChange) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
   AddRecord("kept");
   AddRecord("y");
-  SetRef(2, "99");
+  AddMemo("dead");
+  AddRecord(std::string(700, 'z'));
+  SetRef(2, "99");  // beyond the end of the file
+  // Record 3's memo is cut short: its group header claims more text than is left.
+  std::string dbt = ReadFileBytes(File("T.DBT"));
+  const std::string dbf = ReadFileBytes(File("T.DBF"));
+  ASSERT_TRUE(truncate(File("T.DBT").c_str(), off_t(dbt.size() - 100)) == 0);
+  dbt.resize(dbt.size() - 100);
   PackMemofile();
-  EXPECT_EQ(TakeError(),
-            "1003: " + File("T.DBT") + " Memo block # 99 Record # 2 [PackMemo]");
-  Dbf4Go(2);
-  EXPECT_EQ(FieldRaw(2), "         0");
-  EXPECT_EQ(GetMemoText(2), "");
+  EXPECT_EQ(TakeError(), "1003: " + File("T.DBT") +
+                             " Memo block # 99 Record # 2; Memo block # 4 Record # 3: 2 memos "
+                             "cannot be read, nothing was changed [PackMemofile]");
+  EXPECT_FALSE(Pack());
+  EXPECT_EQ(ErrorCode(), 1003);
+  Errors().ErrorCode = 0;
+  EXPECT_EQ(ReadFileBytes(File("T.DBT")), dbt);
+  EXPECT_EQ(ReadFileBytes(File("T.DBF")), dbf);
+  EXPECT_FALSE(FilePresent(File("T.$$$")));
+  // Forced, the two references become blank and are counted; the readable memo stays.
+  int32_t dropped = 0;
+  ASSERT_TRUE(Pack(true, &dropped)) << TakeError();
+  EXPECT_EQ(dropped, 2);
+  for (int32_t n : {2, 3}) {
+    Dbf4Go(n);
+    EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+    EXPECT_EQ(GetMemoText(2), "");
+  }
   Dbf4Go(1);
   EXPECT_EQ(GetMemoText(2), "kept");
 }
