@@ -166,6 +166,54 @@ TEST_F(MemoCopyTest, ATextWithZeroBytesKeepsItsGroupHeaderInADbase3File) {
   EXPECT_EQ(GetMemoText(2), "plain");
 }
 
+TEST_F(MemoCopyTest, PackKeepsADbase3GroupHeaderMemoAndWritesEmptyReferencesBlank) {
+  ASSERT_TRUE(MakeTable("G.DBF", 0x83));
+  AddRecord("plain");
+  // A group-header memo whose text holds a 0x1A: as plain text it would end there.
+  std::string dbt = ReadFileBytes(File("G.DBT"));
+  dbt.resize(1024, '\0');
+  const std::string text("before\x1A" "after", 12);
+  dbt += std::string("\xFF\xFF\x08\x00", 4) + std::string(4, '\0') + text;
+  PutLE32(reinterpret_cast<uint8_t*>(dbt.data()) + 1024 + 4, uint32_t(text.size() + 8));
+  CloseAllAreas();
+  WriteFileBytes(File("G.DBT"), dbt);
+  ASSERT_TRUE(Use(File("G.DBF"), Exclusive()));
+  ASSERT_TRUE(AppendBlank());
+  SetRef(2, "-2");
+  ASSERT_TRUE(AppendBlank());
+  SetRef(3, "0");  // as older packs wrote it
+  ASSERT_TRUE(AppendBlank());
+  ASSERT_TRUE(SetFieldText(2, "0"));
+  EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+  ASSERT_TRUE(Pack()) << TakeError();
+  Dbf4Go(2);
+  EXPECT_LT(MemoRefOfField(), 0);
+  EXPECT_EQ(GetMemoText(2), text);
+  Dbf4Go(3);
+  EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+  Dbf4Go(1);
+  EXPECT_EQ(GetMemoText(2), "plain");
+}
+
+TEST_F(MemoCopyTest, ZapKeepsTheMemoKindAndBlockSize) {
+  Memos().DefaultBlockSize = 64;
+  for (uint8_t kind : {0x83, 0xF5}) {
+    SCOPED_TRACE(kind);
+    CloseAllAreas();
+    const std::string name = "Z" + std::to_string(kind) + ".DBF";
+    ASSERT_TRUE(MakeTable(name, kind));
+    AddRecord(std::string(2000, 'q'));
+    const std::string memo = MemoPath(name, Ext(kind));
+    ASSERT_TRUE(Zap()) << TakeError();
+    const std::string empty = ReadFileBytes(memo);
+    EXPECT_EQ(empty.size(), kind == 0x83 ? 513u : 512u);
+    EXPECT_EQ(empty.substr(0, 8), kind == 0x83 ? std::string("\x01\0\0\0\0\0\0\0", 8)
+                                               : std::string("\0\0\0\x08\0\0\0\x40", 8));
+    EXPECT_EQ(AddRecord("again"), kind == 0x83 ? 1 : 8);
+    EXPECT_EQ(GetMemoText(2), "again");
+  }
+}
+
 TEST_F(MemoCopyTest, Dbase3IntoDbase4WritesLengthPlus8WithoutThe1A) {
   ASSERT_TRUE(MakeTable("S.DBF", 0x83));
   int32_t block = AddRecord("seven c");
