@@ -244,7 +244,12 @@ bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped
   const bool with_memo = area.memo && hooks.StartMemoRewrite && hooks.CheckMemo &&
                          hooks.CloseMemofile && hooks.OpenMemofile &&
                          (options.pack_memos || options.drop_all);
-  const std::string memo_name = with_memo ? area.memo->file_name : std::string();
+  // Messages name the memo file as the memo layer's do: with the default kind's extension.
+  const std::string memo_name = ForceExtension(path, MemoFileExt(Tables().DefaultMemoKind));
+  if ((area.file.mode() & 0x7u) == 0) {  // opened for reading only
+    SetError(uint16_t(platform::kErrAccessDenied), "File:  " + path + op);
+    return false;
+  }
 
   // The new files are never larger than the old ones.
   uint32_t error = 0;
@@ -328,7 +333,7 @@ bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped
 
   // The journal commits the rewrite: once it is on the disk the new files are the table.
   std::vector<Rename> renames = {{BaseName(table_temp), BaseName(path)}};
-  if (with_memo) renames.push_back({BaseName(memo_temp), BaseName(memo_name)});
+  if (with_memo) renames.push_back({BaseName(memo_temp), BaseName(area.memo->file_name)});
   const std::string journal_path = JournalName(path);
   EngineFile journal;
   error = journal.Create(journal_path, platform::kModeReadWriteExclusive);

@@ -324,6 +324,14 @@ TEST_F(CommandsTest, APackThatCannotCreateItsFilesChangesNothing) {
   TakeError();
   EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "b"}));
   CloseArea();
+  // Nor does a table opened for reading only get replaced.
+  UseOptions read_only = Exclusive();
+  read_only.read_only = true;
+  ASSERT_TRUE(Use(File("T"), read_only));
+  EXPECT_FALSE(Pack());
+  EXPECT_EQ(ErrorCode(), 5);
+  TakeError();
+  CloseArea();
   EXPECT_EQ(ReadFileBytes(File("T.DBF")), before);
 }
 
