@@ -262,6 +262,11 @@ void PackMemofile() {
   if (AreaNotInUse("PackMemofile")) return;
   DbfArea* area = CurrentArea();
   if (!area->memo) return;
+  // The table file is replaced too: no other program may have it open.
+  if (!area->exclusive) {
+    MemoError(225, area->file_name + " [PackMemofile]");
+    return;
+  }
   RewriteOptions options;
   options.pack_memos = true;
   options.operation = "PackMemofile";

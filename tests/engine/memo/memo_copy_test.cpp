@@ -139,6 +139,13 @@ TEST_F(MemoCopyTest, AFailedPackChangesNothing) {
   EXPECT_EQ(ReadFileBytes(File("T.DBF")), dbf);
   Dbf4Go(2);
   EXPECT_EQ(GetMemoText(2), "two");
+  // A shared table is not rewritten: another program could hold the old files open.
+  CloseAllAreas();
+  ASSERT_TRUE(Use(File("T.DBF")));
+  PackMemofile();
+  EXPECT_EQ(ErrorCode(), 225);
+  Errors().ErrorCode = 0;
+  EXPECT_EQ(ReadFileBytes(File("T.DBT")), dbt);
 }
 
 TEST_F(MemoCopyTest, ATextWithZeroBytesKeepsItsGroupHeaderInADbase3File) {
