@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,6 +120,9 @@ struct MemoCopyJob {
   MemoTransform write_transform;
   MemoTransform read_transform;
   bool target_is_83 = false;    // the target area's memo kind is 0x83
+  // Packing copies a memo in the form it is stored in: a 0x83 text keeps its 0x00 bytes
+  // (it ends at its 0x1A, as it is read) and a group-header memo stays one.
+  bool keep_form = false;
 };
 
 // The block size of a memo file for copying, read from its header.
@@ -130,8 +134,15 @@ int32_t CopyMemoData(const MemoCopyJob& job);
 // the copy gets the source's block number.
 int32_t CopyMemo(uint8_t source_area, int32_t block, bool keep);
 // Rewrites the current area's memo file with only the memos its records reference, in
-// record order; each reference gets its own copy.
+// record order; each reference gets its own copy. The table needs exclusive use: the
+// table file is rewritten with the new references and both files are replaced in one
+// committed step (table/rewrite.h). A memo that cannot be read stops it before anything
+// changes.
 void PackMemofile();
+// The MemoHooks of table rewrites (hooks.h): whether memo `block` of the current area can
+// be read whole, and a new memo file at `path` filled by copying memos into it.
+uint16_t CheckMemo(int32_t block);
+std::shared_ptr<MemoRewrite> StartMemoRewrite(const std::string& path);
 
 // ---------------------------------------------------------------------------------------
 // Memo text as lines

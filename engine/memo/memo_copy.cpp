@@ -7,6 +7,7 @@
 #include "memo/memo.h"
 #include "memo/memo_internal.h"
 #include "table/commands.h"
+#include "table/rewrite.h"
 
 namespace zedra {
 
@@ -95,7 +96,9 @@ int32_t CopyMemoData(const MemoCopyJob& job) {
       if (!h.valid) return 0;
       total = uint64_t(h.text_length) + kGroupHeaderSize;
     }
-    if (plain_target) {
+    if (plain_target && job.keep_form) {
+      group_form = true;
+    } else if (plain_target) {
       std::vector<uint8_t> scan(n);
       for (uint64_t off = kGroupHeaderSize; off < total; off += n) {
         size_t want = size_t(std::min<uint64_t>(n, total - off));
@@ -128,8 +131,9 @@ int32_t CopyMemoData(const MemoCopyJob& job) {
     bool end = false;
     if (plain_source) {
       if (job.read_transform) job.read_transform(buf.data(), i);
-      for (size_t k = 0; k < i; ++k)
-        if (buf[k] == 0) buf[k] = kMemoEnd;
+      if (!job.keep_form)
+        for (size_t k = 0; k < i; ++k)
+          if (buf[k] == 0) buf[k] = kMemoEnd;
       auto mark = std::find(buf.begin(), buf.begin() + long(i), kMemoEnd);
       if (mark != buf.begin() + long(i)) {
         end = true;
@@ -252,193 +256,99 @@ int64_t PadMemoFile(const MemoCopyJob& state) {
   return int64_t(padded);
 }
 
-// Copies one memo of the pack; the new block, or 0. *hard is set when the pack must stop
-// (an I/O failure); an invalid reference only gives 0.
-int32_t PackMemo(int32_t a, int32_t record, MemoCopyJob& state, bool* hard) {
-  uint32_t errors = MemoErrorCount();
-  int64_t position = PadMemoFile(state);
-  if (position < 0) {
-    *hard = true;
-    return 0;
-  }
-  state.target_position = position;
-  state.target_block = int32_t(position / state.target_block_size);
-  state.source_block = a;
-  const int64_t abs_a = AbsBlock(a);
-  int64_t source_size = int64_t(state.source->Size());
-  if (abs_a * state.source_block_size < source_size - 1) {
-    int32_t result = CopyMemoData(state);
-    if (MemoErrorCount() != errors) *hard = true;
-    return result;
-  }
-  MemoError(kErrMemoAddress, MemoMsgName() + " Memo block # " + std::to_string(abs_a) +
-                                 " Record # " + std::to_string(record) + " [PackMemo]");
-  return 0;
-}
-
-struct RefUpdate {
-  int32_t record;
-  const FieldDesc* field;
-  std::string old_text;
-  std::string new_text;
-};
-
-// Reads record n as the area's readable form into `out`, without touching the area's
-// record buffer, position or flags.
-bool ReadRecordPrivately(const DbfArea& area, int32_t n, std::vector<uint8_t>* out) {
-  out->assign(area.record_length, ' ');
-  if (area.file.ReadAt(area.RecordOffset(n), *out) != 0) return false;
-  TranslateRecord(area, *out, false);
-  return true;
-}
-
-bool WriteRecordPrivately(const DbfArea& area, int32_t n, std::vector<uint8_t> data) {
-  TranslateRecord(area, data, true);
-  return area.file.WriteAt(area.RecordOffset(n), data) == 0;
-}
-
-bool HasTransform(const DbfArea& area) {
-  return bool(area.read_transform) || bool(area.write_transform);
-}
-
-// Writes one memo reference into the table file.
-bool WriteRef(DbfArea& area, const RefUpdate& u, const std::string& text) {
-  if (!HasTransform(area)) {
-    Poke(text, int(u.field - area.fields.data()) + 1, u.record);
-    return ErrorCode() == 0;
-  }
-  std::vector<uint8_t> rec;
-  if (!ReadRecordPrivately(area, u.record, &rec)) return false;
-  std::memcpy(rec.data() + u.field->offset, text.data(), text.size());
-  return WriteRecordPrivately(area, u.record, std::move(rec));
-}
-
 }  // namespace
 
 void PackMemofile() {
   if (AreaNotInUse("PackMemofile")) return;
   DbfArea* area = CurrentArea();
-  MemoDescriptor* m = area->memo.get();
-  if (!m) return;
-  const std::string name = MemoMsgName();
-  uint64_t size = m->file.Size();
-  // The free space of the volume that holds the memo file (its directory).
-  if (DiskFreeKB(SplitPath(m->file_name).dir) < int32_t(size / 1024)) {
-    MemoError(kErrPackDiskSpace, name + " [PackMemofile]");
+  if (!area->memo) return;
+  // The table file is replaced too: no other program may have it open.
+  if (!area->exclusive) {
+    MemoError(225, area->file_name + " [PackMemofile]");
     return;
   }
-  const std::string temp = ForceExtension(m->file_name, "$$$");
-  if (!CreateMemoFileAs(temp, m->kind, m->block_size, "PackMemofile")) return;
-  EngineFile target;
-  if (uint32_t err = target.Open(temp, platform::kModeReadWriteExclusive); err != 0) {
-    MemoError(uint16_t(err), name + " [PackMemofile]");
-    return;
-  }
-  MemoCopyJob state;
-  state.source = &m->file;
-  state.target = &target;
-  state.source_block_size = state.target_block_size = m->block_size;
-  state.source_kind = state.target_kind = m->kind;
-  state.write_transform = area->write_transform;
-  state.read_transform = area->read_transform;
-  state.target_is_83 = m->kind == kKindDbase3;
+  RewriteOptions options;
+  options.pack_memos = true;
+  options.operation = "PackMemofile";
+  RewriteTable(*area, options);
+}
 
-  // The new references are collected first and written only once the packed file is
-  // complete, so that a failure half-way leaves the table and its memo file as they were.
-  std::vector<RefUpdate> updates;
-  const int32_t count = RecCount();
-  bool hard = false;
-  std::vector<uint8_t> rec;
-  for (int32_t n = 1; n <= count && !hard; ++n) {
-    bool have_record = false;
-    for (const FieldDesc& f : area->fields) {
-      if (f.type != 'M') continue;
-      std::string text;
-      if (HasTransform(*area)) {
-        if (!have_record && !ReadRecordPrivately(*area, n, &rec)) {
-          MemoError(kErrReadFault, name + " [PackMemofile]");
-          hard = true;
-          break;
-        }
-        have_record = true;
-        text.assign(reinterpret_cast<const char*>(rec.data()) + f.offset, f.length);
-      } else {
-        text = Peek(int(&f - area->fields.data()) + 1, n);
-      }
-      int32_t a = MemoRefOf(text);
-      if (a == 0) continue;
-      int32_t block = PackMemo(a, n, state, &hard);
-      if (hard) break;
-      // The new reference as right-aligned decimal text; a memo that could not be copied
-      // reads "0".
-      std::string value = std::to_string(block);
-      value.insert(0, f.length > value.size() ? f.length - value.size() : 0, ' ');
-      if (value != text) updates.push_back({n, &f, text, value});
-    }
+uint16_t CheckMemo(int32_t block) {
+  MemoDescriptor* m = CurrentMemo();
+  if (!m) return kErrNoMemo;
+  uint32_t err = 0;
+  const uint64_t size = m->file.Size(&err);
+  if (err != 0) return uint16_t(err);
+  const uint64_t offset = uint64_t(AbsBlock(block)) * m->block_size;
+  // As the reader sees it: nothing there, or only the last byte of the file.
+  if (offset + 1 >= size) return kErrMemoAddress;
+  uint8_t hdr[kGroupHeaderSize] = {};
+  size_t got = 0;
+  m->file.ReadAt(offset, hdr, &got);
+  const bool counted = m->kind == kKindFpt || IsDbase4Kind(m->kind) || block < 0 ||
+                       (got == kGroupHeaderSize && GroupHeader::IsDbase4Header(hdr));
+  if (!counted) return 0;  // a 0x83 text, read up to its 0x1A
+  if (got < kGroupHeaderSize) return kErrReadFault;
+  GroupHeader h = GroupHeader::Decode(hdr, m->kind == kKindFpt ? kKindFpt : kKindDbase4);
+  if (!h.valid || h.text_length > size - offset - kGroupHeaderSize) return kErrReadFault;
+  return 0;
+}
+
+std::shared_ptr<MemoRewrite> StartMemoRewrite(const std::string& path) {
+  DbfArea* area = CurrentArea();
+  MemoDescriptor* m = area ? area->memo.get() : nullptr;
+  if (!m) return nullptr;
+  if (!CreateMemoFileAs(path, m->kind, m->block_size, "PackMemofile")) return nullptr;
+  struct State {
+    EngineFile target;
+    MemoCopyJob job;
+  };
+  auto state = std::make_shared<State>();
+  if (uint32_t err = state->target.Open(path, platform::kModeReadWriteExclusive); err != 0) {
+    MemoError(uint16_t(err), MemoMsgName() + " [PackMemofile]");
+    return nullptr;
   }
-  if (!hard) {
-    uint32_t blocks = BlocksIn(target.Size(), m->block_size);
-    if (!MainHeaderWrite(target, blocks, m->kind == kKindFpt)) {
+  MemoCopyJob& job = state->job;
+  job.source = &m->file;
+  job.target = &state->target;
+  job.source_block_size = job.target_block_size = m->block_size;
+  job.source_kind = job.target_kind = m->kind;
+  job.write_transform = area->write_transform;
+  job.read_transform = area->read_transform;
+  job.target_is_83 = m->kind == kKindDbase3;
+  job.keep_form = true;
+  auto rewrite = std::make_shared<MemoRewrite>();
+  rewrite->Copy = [state](int32_t block) -> int32_t {
+    int64_t position = PadMemoFile(state->job);
+    if (position < 0) return 0;
+    state->job.target_position = position;
+    state->job.target_block = int32_t(position / state->job.target_block_size);
+    state->job.source_block = block;
+    return CopyMemoData(state->job);
+  };
+  rewrite->Finish = [state]() {
+    const MemoCopyJob& j = state->job;
+    const std::string name = MemoMsgName();
+    const uint64_t size = state->target.Size();
+    // A file without memos keeps the header of a new one.
+    uint32_t blocks = j.target_kind == kKindDbase3 && size == kNew83Size
+                          ? 1
+                          : BlocksIn(size, j.target_block_size);
+    if (!MainHeaderWrite(state->target, blocks, j.target_kind == kKindFpt)) {
       MemoError(kErrWriteFault, name + " [PackMemo]");
-      hard = true;
+      return false;
     }
-  }
-  uint32_t close_err = target.Close();
-  if (!hard && close_err != 0) {
-    MemoError(uint16_t(close_err), name + " [PackMemo]");
-    hard = true;
-  }
-  if (hard) return;
-
-  // Every reference must be writable before the first one is written.
-  if (!HasTransform(*area)) {
-    for (const RefUpdate& u : updates) {
-      if (!PokeAllowed(*area, u.record)) {
-        Poke(u.new_text, int(u.field - area->fields.data()) + 1, u.record);  // reports 1200
-        return;
-      }
+    if (uint32_t err = platform::FlushFile(state->target.handle()); err != 0) {
+      MemoError(uint16_t(err), name + " [PackMemo]");
+      return false;
     }
-  }
-  uint16_t kept = ErrorCode();  // a 1003 reported on the way stays the last error
-  Errors().ErrorCode = 0;
-  for (size_t i = 0; i < updates.size(); ++i) {
-    if (!WriteRef(*area, updates[i], updates[i].new_text)) {
-      // Put back what was written: the old memo file stays, so must the old references.
-      if (ErrorCode() == 0) SetError(kErrWriteFault, area->file_name + " [PackMemofile]");
-      AutoReportScope quiet(false);
-      uint16_t code = ErrorCode();
-      for (size_t j = 0; j < i; ++j) WriteRef(*area, updates[j], updates[j].old_text);
-      Errors().ErrorCode = code;
-      return;
+    if (uint32_t err = state->target.Close(); err != 0) {
+      MemoError(uint16_t(err), name + " [PackMemo]");
+      return false;
     }
-  }
-  // The packed file replaces the memo file in one step (rename over it), so that a
-  // complete memo file exists under its name at every moment.
-  m->file.Close();
-  m->pad_locked = false;
-  if (uint32_t err = platform::RenameFile(temp, m->file_name); err != 0) {
-    {
-      AutoReportScope quiet(false);
-      for (const RefUpdate& u : updates) WriteRef(*area, u, u.old_text);
-    }
-    m->file.Open(m->file_name, MemoOpenModeFor(*area));
-    MemoError(uint16_t(err), name + " [PackMemofile]");
-    return;
-  }
-  if (uint32_t err = m->file.Open(m->file_name, MemoOpenModeFor(*area)); err != 0) {
-    area->memo.reset();
-    MemoError(uint16_t(err), "Memo file not found: " + name + " [PackMemofile]");
-    return;
-  }
-  // The record in the buffer shows its new references; the read cache is dropped.
-  for (const RefUpdate& u : updates) {
-    if (u.record == area->current_record &&
-        area->record.size() >= size_t(u.field->offset) + u.field->length)
-      std::memcpy(area->record.data() + u.field->offset, u.new_text.data(), u.new_text.size());
-  }
-  if (!area->is_virtual && !area->typed_image.empty()) FillTypedImage(*area);
-  DropPeekCache(*area);
-  if (kept != 0) Errors().ErrorCode = kept;
+    return true;
+  };
+  return rewrite;
 }
 
 }  // namespace zedra

@@ -32,6 +32,8 @@ void MemoStartup() {
   hooks.CreateMemofile = [](const std::string& table_name, uint8_t kind) {
     CreateMemoFile(table_name, kind, state.DefaultBlockSize, "CreateDbf");
   };
+  hooks.CheckMemo = [](int32_t block) { return CheckMemo(block); };
+  hooks.StartMemoRewrite = [](const std::string& path) { return StartMemoRewrite(path); };
 }
 
 void MemoShutdown() {

@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "table/commands.h"
+#include "table/table_internal.h"
 #include "table/work_area.h"
 
 namespace zedra {
@@ -18,18 +19,6 @@ struct FieldPair {
   const FieldDesc* from;
   const FieldDesc* to;
 };
-
-// The block number in a memo field: leading blanks, a signed decimal; else 0. A number
-// beyond the 32-bit range is damage, not a block, and counts as no memo.
-int32_t MemoBlockOf(std::string_view text) {
-  std::string t = AllTrim(text);
-  if (t.empty()) return 0;
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(t.c_str(), &end, 10);
-  if (errno != 0 || !end || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return 0;
-  return static_cast<int32_t>(v);
-}
 
 // Copies one field's stored bytes into another of the same type: characters cut or
 // padded with blanks, numbers right-aligned (blank when they do not fit), every other

@@ -99,9 +99,13 @@ bool FLock();
 // Takes the single-byte lock (lock state SingleByte).
 bool LockSingleByte();
 
-// Removes deleted records (the table must be open exclusively: 225 otherwise).
-bool Pack();
-// Removes all records (exclusive).
+// Removes deleted records (the table must be open exclusively: 225 otherwise) and packs
+// the memo file. Both files are rewritten beside the old ones and replaced in one
+// committed step, so that a process killed at any point leaves the old or the new table.
+// A memo that cannot be read stops the pack before anything changes (its error code,
+// the records named); with force its reference becomes blank and *dropped_memos counts it.
+bool Pack(bool force = false, int32_t* dropped_memos = nullptr);
+// Removes all records and empties the memo file (exclusive), committed as Pack is.
 bool Zap();
 
 // Compiles text through ExprHooks into the area's filter (empty text clears it). Without

@@ -186,6 +186,10 @@ bool SetFieldText(int k, std::string_view text) {
       int decimals = f->type == 'M' ? 0 : f->decimals;
       if (f->type == 'M' && (negative || !frac.empty()))
         return FieldError(k, "Not a memo block number: \"" + trimmed + "\"", "SetFieldText");
+      if (f->type == 'M' && whole.find_first_not_of('0') == std::string::npos) {
+        Store(*f, "");  // block 0 is no memo, stored blank as other programs expect
+        return true;
+      }
       if (!FormatDecimal(negative, whole, frac, decimals, f->length, &out))
         return FieldError(k, "Value too wide: \"" + trimmed + "\"", "SetFieldText");
       Store(*f, out);

@@ -72,6 +72,16 @@ int StreamWrite(MemoTextStream& s, std::string_view text);
 int StreamWriteLine(MemoTextStream& s, std::string_view text);  // text, then CR LF
 int StreamClose(MemoTextStream& s);
 
+// A new memo file that a table rewrite (Pack, Zap, PackMemofile) fills beside the current
+// area's memo file. Copy copies the memo at `block` of the current memo file, as stored,
+// into the new file and gives its block there (0 when nothing was copied; an I/O failure
+// is recorded with SetError). Finish completes the new file's header, writes the file
+// through to the disk and closes it; false with the error recorded.
+struct MemoRewrite {
+  std::function<int32_t(int32_t block)> Copy;
+  std::function<bool()> Finish;
+};
+
 // ---------------------------------------------------------------------------------------
 // MemoHooks: filled by the memo layer's start-up.
 struct MemoHooks {
@@ -98,6 +108,13 @@ struct MemoHooks {
   // the table file `table_name`, with the memo layer's default block size. Used by
   // CreateDbf; errors are recorded with SetError.
   std::function<void(const std::string& table_name, uint8_t kind)> CreateMemofile;
+  // For table rewrites: whether the memo at `block` of the current area's memo file can
+  // be read whole (0), or the error code that reading it gives (1003 beyond the end of the
+  // file, 30 a damaged group header).
+  std::function<uint16_t(int32_t block)> CheckMemo;
+  // Creates an empty memo file at `path` of the current area's memo kind and block size;
+  // nullptr with the error recorded when it cannot be created.
+  std::function<std::shared_ptr<MemoRewrite>(const std::string& path)> StartMemoRewrite;
 };
 
 // ---------------------------------------------------------------------------------------

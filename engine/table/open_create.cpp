@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "platform/platform.h"
 
+#include "table/rewrite.h"
 #include "table/table_internal.h"
 
 namespace zedra {
@@ -110,6 +111,8 @@ bool Use(const std::string& name, const UseOptions& options) {
   TableState& t = Tables();
   uint32_t mode = options.exclusive ? platform::kModeReadWriteExclusive : t.SharedOpenMode;
   if (options.read_only) mode &= ~0x7u;  // access bits 0: read only
+  // A rewrite that a killed process left half-way is finished or undone first.
+  if (!FinishInterruptedRewrite(path)) return false;
   auto area = std::make_unique<DbfArea>();
   if (uint32_t error = area->file.Open(path, mode); error != 0) {
     SetError(uint16_t(error), "Unable to open " + path + " [Use]");
@@ -127,15 +130,13 @@ bool Use(const std::string& name, const UseOptions& options) {
   if (!IsDbfVersion(version)) return Corrupt(path, "unknown version byte " + Hex2(version));
 
   const bool dbase2 = IsDbase2Kind(version);
-  uint64_t header_length, record_length, header_count;
+  uint64_t header_length, record_length;
   if (dbase2) {
     header_length = kDbase2HeaderLength;
     record_length = GetLE16(&area->header[kHdr2RecordLength]);
-    header_count = GetLE16(&area->header[kHdr2RecCount]);
   } else {
     header_length = GetLE16(&area->header[kHdrHeaderLength]);
     record_length = GetLE16(&area->header[kHdrRecordLength]);
-    header_count = GetLE32(&area->header[kHdrRecCount]);
   }
   if (header_length < kDbfFixedHeaderSize + 1 || header_length > 32767)
     return Corrupt(path, "header length " + Num(long(header_length)) + " out of range");
@@ -160,11 +161,11 @@ bool Use(const std::string& name, const UseOptions& options) {
   area->exclusive = options.exclusive;
   area->has_memo = IsMemoKind(version);
   area->oem = options.oem.value_or(!dbase2 && IsDosCodePageMark(area->header[kHdrCodePage]));
-  // A count that claims more records than the file holds (a writer stopped half-way)
-  // is cut to the records present.
+  // The records present count: a count that claims more (a writer stopped half-way) is
+  // cut to them, and one that lags behind (a writer killed before its header write) is
+  // raised to them, also for an exclusive open, which does not refresh it later.
   const uint64_t present = (size - header_length) / record_length;
-  area->record_count = int32_t(std::min<uint64_t>({header_count, present,
-                                                   uint64_t(std::numeric_limits<int32_t>::max())}));
+  area->record_count = int32_t(std::min<uint64_t>(present, uint64_t(std::numeric_limits<int32_t>::max())));
   area->record.assign(record_length, kRecordActive);
   area->typed_image.assign(TypedImageSize(area->fields), 0);
   std::string alias = options.alias.empty() ? SplitPath(path).name : options.alias;

@@ -59,10 +59,11 @@ const std::vector<Command> kCommands = {
      "converted from Windows-1252).",
      {{}, {"--utf8"}},
      CmdMemo},
-    {"pack", "pack TABLE",
+    {"pack", "pack TABLE [--force]",
      "Removes the deleted records of a table (opened exclusively) and rewrites its memo\n"
-     "file with only the memos the records refer to.",
-     {},
+     "file with only the memos the records refer to. A memo that cannot be read stops the\n"
+     "pack before anything changes; --force drops such memos and says how many.",
+     {{}, {"--force"}},
      CmdPack},
 };
 

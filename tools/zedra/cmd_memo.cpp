@@ -99,9 +99,12 @@ int CmdPack(const Args& args, std::ostream& out, std::ostream& err) {
   const std::string memo_name = CurrentArea()->memo ? CurrentArea()->memo->file_name : "";
   const uint64_t memo_before = memo_name.empty() ? 0 : SizeOf(memo_name);
   const int32_t before = RecCount();
-  if (!Pack()) return Fail(err);
+  int32_t dropped = 0;
+  if (!Pack(args.Has("--force"), &dropped)) return Fail(err);
   out << "Packed " << CurrentArea()->file_name << ": " << RecCount() << " of " << before
       << " records kept\n";
+  if (dropped != 0)
+    out << dropped << (dropped == 1 ? " memo" : " memos") << " that could not be read dropped\n";
   if (!memo_name.empty())
     out << "Memo file " << memo_name << ": " << memo_before << " -> " << SizeOf(memo_name)
         << " bytes\n";

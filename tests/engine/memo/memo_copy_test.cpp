@@ -1,5 +1,6 @@
 // Copying memos between memo files of every kind, and packing a memo file.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/memo/memo_test_util.h"
 
@@ -87,17 +88,37 @@ TEST_F(MemoCopyTest, TheRecordInTheBufferShowsItsNewReference) {
   EXPECT_EQ(GetMemoText(2), "mine");
 }
 
-TEST_F(MemoCopyTest, ReferenceBeyondTheEndIs1003AndBecomesZero) {
+TEST_F(MemoCopyTest, AMemoThatCannotBeReadStopsThePackBeforeAnyChange) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
   AddRecord("kept");
   AddRecord("y");
-  SetRef(2, "99");
+  AddMemo("dead");
+  AddRecord(std::string(700, 'z'));
+  SetRef(2, "99");  // beyond the end of the file
+  // Record 3's memo is cut short: its group header claims more text than is left.
+  std::string dbt = ReadFileBytes(File("T.DBT"));
+  const std::string dbf = ReadFileBytes(File("T.DBF"));
+  ASSERT_TRUE(truncate(File("T.DBT").c_str(), off_t(dbt.size() - 100)) == 0);
+  dbt.resize(dbt.size() - 100);
   PackMemofile();
-  EXPECT_EQ(TakeError(),
-            "1003: " + File("T.DBT") + " Memo block # 99 Record # 2 [PackMemo]");
-  Dbf4Go(2);
-  EXPECT_EQ(FieldRaw(2), "         0");
-  EXPECT_EQ(GetMemoText(2), "");
+  EXPECT_EQ(TakeError(), "1003: " + File("T.DBT") +
+                             " Memo block # 99 Record # 2; Memo block # 4 Record # 3: 2 memos "
+                             "cannot be read, nothing was changed [PackMemofile]");
+  EXPECT_FALSE(Pack());
+  EXPECT_EQ(ErrorCode(), 1003);
+  Errors().ErrorCode = 0;
+  EXPECT_EQ(ReadFileBytes(File("T.DBT")), dbt);
+  EXPECT_EQ(ReadFileBytes(File("T.DBF")), dbf);
+  EXPECT_FALSE(FilePresent(File("T.$$$")));
+  // Forced, the two references become blank and are counted; the readable memo stays.
+  int32_t dropped = 0;
+  ASSERT_TRUE(Pack(true, &dropped)) << TakeError();
+  EXPECT_EQ(dropped, 2);
+  for (int32_t n : {2, 3}) {
+    Dbf4Go(n);
+    EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+    EXPECT_EQ(GetMemoText(2), "");
+  }
   Dbf4Go(1);
   EXPECT_EQ(GetMemoText(2), "kept");
 }
@@ -118,6 +139,13 @@ TEST_F(MemoCopyTest, AFailedPackChangesNothing) {
   EXPECT_EQ(ReadFileBytes(File("T.DBF")), dbf);
   Dbf4Go(2);
   EXPECT_EQ(GetMemoText(2), "two");
+  // A shared table is not rewritten: another program could hold the old files open.
+  CloseAllAreas();
+  ASSERT_TRUE(Use(File("T.DBF")));
+  PackMemofile();
+  EXPECT_EQ(ErrorCode(), 225);
+  Errors().ErrorCode = 0;
+  EXPECT_EQ(ReadFileBytes(File("T.DBT")), dbt);
 }
 
 TEST_F(MemoCopyTest, ATextWithZeroBytesKeepsItsGroupHeaderInADbase3File) {
@@ -143,6 +171,54 @@ TEST_F(MemoCopyTest, ATextWithZeroBytesKeepsItsGroupHeaderInADbase3File) {
   EXPECT_EQ(GetMemoText(2), text);
   Dbf4Go(2);
   EXPECT_EQ(GetMemoText(2), "plain");
+}
+
+TEST_F(MemoCopyTest, PackKeepsADbase3GroupHeaderMemoAndWritesEmptyReferencesBlank) {
+  ASSERT_TRUE(MakeTable("G.DBF", 0x83));
+  AddRecord("plain");
+  // A group-header memo whose text holds a 0x1A: as plain text it would end there.
+  std::string dbt = ReadFileBytes(File("G.DBT"));
+  dbt.resize(1024, '\0');
+  const std::string text("before\x1A" "after", 12);
+  dbt += std::string("\xFF\xFF\x08\x00", 4) + std::string(4, '\0') + text;
+  PutLE32(reinterpret_cast<uint8_t*>(dbt.data()) + 1024 + 4, uint32_t(text.size() + 8));
+  CloseAllAreas();
+  WriteFileBytes(File("G.DBT"), dbt);
+  ASSERT_TRUE(Use(File("G.DBF"), Exclusive()));
+  ASSERT_TRUE(AppendBlank());
+  SetRef(2, "-2");
+  ASSERT_TRUE(AppendBlank());
+  SetRef(3, "0");  // as older packs wrote it
+  ASSERT_TRUE(AppendBlank());
+  ASSERT_TRUE(SetFieldText(2, "0"));
+  EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+  ASSERT_TRUE(Pack()) << TakeError();
+  Dbf4Go(2);
+  EXPECT_LT(MemoRefOfField(), 0);
+  EXPECT_EQ(GetMemoText(2), text);
+  Dbf4Go(3);
+  EXPECT_EQ(FieldRaw(2), std::string(10, ' '));
+  Dbf4Go(1);
+  EXPECT_EQ(GetMemoText(2), "plain");
+}
+
+TEST_F(MemoCopyTest, ZapKeepsTheMemoKindAndBlockSize) {
+  Memos().DefaultBlockSize = 64;
+  for (uint8_t kind : {0x83, 0xF5}) {
+    SCOPED_TRACE(kind);
+    CloseAllAreas();
+    const std::string name = "Z" + std::to_string(kind) + ".DBF";
+    ASSERT_TRUE(MakeTable(name, kind));
+    AddRecord(std::string(2000, 'q'));
+    const std::string memo = MemoPath(name, Ext(kind));
+    ASSERT_TRUE(Zap()) << TakeError();
+    const std::string empty = ReadFileBytes(memo);
+    EXPECT_EQ(empty.size(), kind == 0x83 ? 513u : 512u);
+    EXPECT_EQ(empty.substr(0, 8), kind == 0x83 ? std::string("\x01\0\0\0\0\0\0\0", 8)
+                                               : std::string("\0\0\0\x08\0\0\0\x40", 8));
+    EXPECT_EQ(AddRecord("again"), kind == 0x83 ? 1 : 8);
+    EXPECT_EQ(GetMemoText(2), "again");
+  }
 }
 
 TEST_F(MemoCopyTest, Dbase3IntoDbase4WritesLengthPlus8WithoutThe1A) {

@@ -78,5 +78,27 @@ TEST_F(MemoToolTest, PackShrinksTheMemoFileAndKeepsEveryMemo) {
               "memo " + std::to_string(i) + "\r\nline two");
 }
 
+TEST_F(MemoToolTest, PackStopsAtAMemoItCannotReadUnlessForced) {
+  ASSERT_TRUE(MakeTable("T.DBF", 0xF5));
+  AddRecord("first");
+  ASSERT_TRUE(AppendBlank());
+  ASSERT_TRUE(SetFieldRaw(2, "       400"));
+  ASSERT_TRUE(Replace());
+  AddRecord("third");
+  ASSERT_TRUE(DeleteRec());
+  CloseAllAreas();
+  const std::string dbf = ReadFileBytes(File("T.DBF"));
+  std::string out = Run("pack " + File("T.DBF"), 1);
+  EXPECT_NE(out.find("Memo block # 400 Record # 2: 1 memo cannot be read, nothing was changed"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(ReadFileBytes(File("T.DBF")), dbf);
+  out = Run("pack " + File("T.DBF") + " --force");
+  EXPECT_NE(out.find("2 of 3 records kept\n1 memo that could not be read dropped\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(Run("memo " + File("T.DBF") + " NOTES 1"), "first");
+}
+
 }  // namespace
 }  // namespace zedra::testing

@@ -2,6 +2,7 @@
 // Pack and Zap; and what Use makes of corrupted files.
 #include <cstring>
 
+#include "platform/platform.h"
 #include "table_test_util.h"
 
 namespace zedra::testing {
@@ -291,6 +292,47 @@ TEST_F(CommandsTest, PackRemovesDeletedRecordsAndZapEmpties) {
   bytes = ReadFileBytes(File("T.DBF"));
   EXPECT_EQ(bytes.size(), hl + 1);
   EXPECT_EQ(GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4), 0u);
+}
+
+TEST_F(CommandsTest, EveryUseCountsTheRecordsInTheFileAndPackKeepsThem) {
+  // Three records, a header that counts one: a writer killed before its header write.
+  std::string image = MakeDbf(0x03, {{"A", 'C', 3}}, {" abc", "*def", " ghi"});
+  PutLE32(reinterpret_cast<uint8_t*>(image.data()) + 4, 1);
+  WriteFileBytes(File("LAG.DBF"), image);
+  ASSERT_TRUE(Use(File("LAG"), Exclusive()));
+  EXPECT_EQ(RecCount(), 3);
+  ASSERT_TRUE(Pack()) << TakeError();
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"abc", "ghi"}));
+  CloseArea();
+  ASSERT_TRUE(Use(File("LAG")));
+  EXPECT_EQ(RecCount(), 2);
+}
+
+TEST_F(CommandsTest, APackThatCannotCreateItsFilesChangesNothing) {
+  MakeTable({{"a", true}, {"b", false}});
+  CloseArea();
+  const std::string before = ReadFileBytes(File("T.DBF"));
+  ASSERT_TRUE(Use(File("T"), Exclusive()));
+  // A directory that cannot be written: creating any file fails.
+  platform::SetFaultHook([](platform::FileChange change, size_t*) -> uint32_t {
+    return change == platform::FileChange::Create ? platform::kErrAccessDenied : 0;
+  });
+  EXPECT_FALSE(Pack());
+  EXPECT_FALSE(Zap());
+  platform::SetFaultHook({});
+  EXPECT_EQ(ErrorCode(), 5);
+  TakeError();
+  EXPECT_EQ(Walk(), (std::vector<std::string>{"a", "b"}));
+  CloseArea();
+  // Nor does a table opened for reading only get replaced.
+  UseOptions read_only = Exclusive();
+  read_only.read_only = true;
+  ASSERT_TRUE(Use(File("T"), read_only));
+  EXPECT_FALSE(Pack());
+  EXPECT_EQ(ErrorCode(), 5);
+  TakeError();
+  CloseArea();
+  EXPECT_EQ(ReadFileBytes(File("T.DBF")), before);
 }
 
 TEST_F(CommandsTest, AppendAndReplaceCallTheIndexHooksInsideTheWriteBracket) {
