@@ -231,8 +231,7 @@ double Power(double a, double b) {
     const int n = static_cast<int>(std::fabs(b));
     const double base = std::fabs(a);
     double product = 1;
-    int i = 0;
-    for (; i < n && product <= kExactLimit; ++i) product *= base;
+    for (int i = 0; i < n && product <= kExactLimit; ++i) product *= base;
     if (product <= kExactLimit) {
       if (a < 0 && n % 2 == 1) product = -product;
       return b < 0 ? 1 / product : product;
