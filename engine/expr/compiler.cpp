@@ -178,7 +178,10 @@ int FindField(const std::string& name, bool alias_arrow) {
   std::string field_name = name;
   if (alias_arrow) {
     size_t dot = name.find('.');
-    std::string alias = name.substr(0, std::min<size_t>(dot, 10));
+    // An alias of more than 10 characters names no area (cut to 10 it could name the
+    // wrong one).
+    if (dot == std::string::npos || dot > 10) return 0;
+    std::string alias = name.substr(0, dot);
     field_name = dot == std::string::npos ? std::string() : name.substr(dot + 1);
     for (int n = 1; n <= kExprAreas; ++n) {
       DbfArea* a = AreaAt(n);

@@ -293,6 +293,13 @@ TEST_F(CompilerTest, FieldsAndAliases) {
                                      "[PEOPLE->CODE]\r\n [AssignExpr]");
   EXPECT_EQ(Compile("VERYLONGALIAS->QTY").substr(0, 45),
             "error 351: Error in expression : Syntax error");
+  // An alias is not cut to its first 10 characters to find an area.
+  ASSERT_TRUE(Select(4));
+  MakeTable("fourth", {{"QTY", 'N', 4, 1}}, {}, 0x03, "TENLETTERS");
+  ASSERT_TRUE(Select(1));
+  EXPECT_EQ(Compile("TENLETTERS->QTY"), "L1 L4 327/2 END");
+  EXPECT_EQ(Compile("TENLETTERSX->QTY").substr(0, 45),
+            "error 351: Error in expression : Syntax error");
   // An unaliased name is a field of the current area only.
   EXPECT_EQ(Compile("CODE").substr(0, 9), "error 351");
   ASSERT_TRUE(Select(2));
