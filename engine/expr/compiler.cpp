@@ -35,8 +35,11 @@ namespace {
 
 // The lexer's end mark (a zero byte, a byte 0xFF or a position beyond the buffer).
 constexpr int kEndMark = -1;
-// Names and number literals keep at most this many characters.
+// Names and number literals are at most this long; longer ones are refused.
 constexpr size_t kMaxName = 80;
+// The lexer has reported the token's fault itself (a name or number too long): the
+// parser fails without a report of its own.
+constexpr int kTokReported = -3;
 // Decimals of number literals and of expressions whose decimals are not known.
 constexpr uint8_t kDefaultDecimals = 2;
 constexpr uint8_t kNoDecimals = 19;
@@ -175,7 +178,10 @@ int FindField(const std::string& name, bool alias_arrow) {
   std::string field_name = name;
   if (alias_arrow) {
     size_t dot = name.find('.');
-    std::string alias = name.substr(0, std::min<size_t>(dot, 10));
+    // An alias of more than 10 characters names no area (cut to 10 it could name the
+    // wrong one).
+    if (dot == std::string::npos || dot > 10) return 0;
+    std::string alias = name.substr(0, dot);
     field_name = dot == std::string::npos ? std::string() : name.substr(dot + 1);
     for (int n = 1; n <= kExprAreas; ++n) {
       DbfArea* a = AreaAt(n);
@@ -224,7 +230,11 @@ int NumberToken(int first) {
     int c = ReadChar(true);
     if (IsDigit(c) || c == 'E' || (c == '.' && !dot)) {
       if (c == '.') dot = true;
-      if (used < kMaxName) buffer[used++] = static_cast<char>(c);
+      if (used == kMaxName) {
+        ReportExprError("Syntax error: number longer than 80 characters");
+        return kTokReported;
+      }
+      buffer[used++] = static_cast<char>(c);
     } else {
       Unread();
       break;
@@ -243,7 +253,10 @@ int StringToken(int quote) {
     int c = ReadChar(false);
     if (c == kEndMark) return kTokUnterminated;
     if (c == quote) break;
-    // The last byte of the buffer stays the zero of the last literal that fits.
+    // The last byte of the buffer stays the zero of the last literal that fits. A text
+    // the lexer reads whole (255 characters) never fills the buffer: a literal of n
+    // characters takes n + 2 of the text and n + 1 bytes here.
+    static_assert(sizeof(ExprState::literal) > 255);
     if (s.literal_used + 1 < s.literal.size()) s.literal[s.literal_used++] = static_cast<char>(c);
     AddPool(1);
   }
@@ -266,16 +279,23 @@ int NameToken(int first) {
   ExprState& s = ExprEngine();
   std::string name(1, static_cast<char>(first));
   bool arrow = false;
+  auto too_long = [&] {
+    if (name.size() < kMaxName) return false;
+    ReportExprError("Syntax error: name longer than 80 characters");
+    return true;
+  };
   for (;;) {
     int c = ReadChar(true);
     if (IsDigit(c) || IsLetter(c) || c == '_' || (c == '.' && !arrow)) {
-      if (name.size() < kMaxName) name += static_cast<char>(c);
+      if (too_long()) return kTokReported;
+      name += static_cast<char>(c);
       continue;
     }
     if (c == '-' && !arrow) {
       int next = ReadChar(true);
       if (next == '>') {
-        if (name.size() < kMaxName) name += '.';
+        if (too_long()) return kTokReported;
+        name += '.';
         arrow = true;
         continue;
       }
@@ -418,7 +438,7 @@ class Parser {
   Step ReducePrefix();
   Step ReduceCall(size_t open);
   bool SyntaxError() {
-    ReportExprError("Syntax error");
+    if (!(have_look_ && look_ == kTokReported)) ReportExprError("Syntax error");
     return false;
   }
 
@@ -658,6 +678,28 @@ class ReleaseOnFailure {
   CompiledExpr* expr_;
 };
 
+// Refuses, with a report, a text that the lexer would read only in part: one that goes
+// on beyond the text buffer, or after a zero byte or a byte 0xFF (the lexer's end
+// mark). Blanks, tabs and zero bytes at the end carry nothing and may be dropped.
+bool LexerReadsWhole(std::string_view text) {
+  ExprState& s = ExprEngine();
+  const size_t last = text.find_last_not_of(std::string_view(" \t\0", 3));
+  if (last == std::string_view::npos) return true;
+  const size_t capacity = s.text.size() - 1;
+  const size_t mark = text.find_first_of(std::string_view("\0\xFF", 2));
+  if (mark <= last && mark < capacity) {
+    s.position = uint32_t(mark);
+    ReportExprError("Syntax error: character 0x00 or 0xFF inside the expression");
+    return false;
+  }
+  if (last >= capacity) {
+    s.position = uint32_t(capacity);
+    ReportExprError("Syntax error: expression longer than 255 characters");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -743,6 +785,7 @@ CompiledExpr* AssignExpr(const std::string& text) {
   StartLexer(text);
   s.current = e;
   s.lexeme = ExprState::TokenValue{};
+  if (!LexerReadsWhole(text)) return nullptr;
 
   Parser parser;
   if (!parser.Run()) return nullptr;

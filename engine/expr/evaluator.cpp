@@ -33,6 +33,12 @@ char empty_text[1] = {'\0'};
 
 Block* FirstNode(const BlockList& list) { return NextBlock(list, nullptr); }
 
+// Reports an error after which the running evaluation has no value.
+void EvalFailure(uint16_t code, const std::string& message) {
+  ExprEngine().eval_failed = true;
+  SetError(code, message);
+}
+
 // Adds a node after `cursor` (or as the first one) and constructs it in place.
 Block* NewNode(BlockList& list, Block* cursor) {
   Block* b = AddBlockAfter(list, cursor, kNodeSize);
@@ -41,12 +47,17 @@ Block* NewNode(BlockList& list, Block* cursor) {
 }
 
 bool GrowList(BlockList& list, Block*& cursor, const char* tag, bool is_value_stack) {
+  auto fail = [&] {
+    if (is_value_stack) {
+      EvalFailure(217, tag);
+    } else {
+      SetError(217, tag);
+    }
+    return false;
+  };
   if (list.empty()) {
     Block* b = NewNode(list, nullptr);
-    if (!b) {
-      SetError(217, tag);
-      return false;
-    }
+    if (!b) return fail();
     cursor = b;
     if (is_value_stack) {
       CompiledExpr* e = ExprEngine().current;
@@ -61,10 +72,7 @@ bool GrowList(BlockList& list, Block*& cursor, const char* tag, bool is_value_st
     return true;
   }
   Block* b = NewNode(list, cursor);
-  if (!b) {
-    SetError(217, tag);
-    return false;
-  }
+  if (!b) return fail();
   cursor = b;
   return true;
 }
@@ -83,6 +91,25 @@ ExprNode* TakePushNode() {
 
 bool IsNumberStart(std::string_view t, size_t i) {
   return i < t.size() && t[i] >= '0' && t[i] <= '9';
+}
+
+// The block number a memo field holds, read as the memo layer reads it: leading blanks,
+// a sign, digits; 0 when there are none or they leave the 32-bit range. A negative
+// number is a memo in the group-header form of a dBASE III memo file, which the memo
+// layer finds at the absolute value.
+int32_t MemoReference(std::string_view field) {
+  size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
+  int64_t value = 0;
+  const size_t digits_start = i;
+  for (; IsNumberStart(field, i); ++i) {
+    value = value * 10 + (field[i] - '0');
+    if (value > INT32_MAX) return 0;
+  }
+  if (i == digits_start) return 0;
+  return static_cast<int32_t>(negative ? -value : value);
 }
 
 // Restores the current work area when it goes out of scope.
@@ -111,7 +138,8 @@ const FieldDesc* FieldAt(int field, int area, const DbfArea** owner) {
 const void* FieldValue(const DbfArea& a, const FieldDesc& f, char* buffer);
 
 // Reads the memo whose block number is `reference` into the pool as one text, its lines
-// joined without separators, at most pool size - 1 characters.
+// joined without separators, at most pool size - 1 characters. A memo that cannot be
+// read fails the evaluation.
 void PushMemo(const int32_t* reference, int area) {
   CompiledExpr* e = ExprEngine().current;
   if (!reference) {
@@ -131,13 +159,21 @@ void PushMemo(const int32_t* reference, int area) {
   MemoHooks& hooks = MemoHookTable();
   if (!hooks.AssignMemo || !e->pool_top || e->pool_size == 0) return;
   MemoTextStream stream;
-  if (hooks.AssignMemo(stream, &block) != 0) return;
+  if (hooks.AssignMemo(stream, &block) != 0) {
+    ExprEngine().eval_failed = true;
+    return;
+  }
   char* out = e->pool_top;
   char* last = e->pool.get() + e->pool_size - 1;  // the byte kept for the zero
-  if (StreamReset(stream) == 0) {
+  if (StreamReset(stream) != 0) {
+    ExprEngine().eval_failed = true;
+  } else {
     std::string line;
     while (!StreamEof(stream)) {
-      if (StreamReadLine(stream, &line) != 0) break;
+      if (StreamReadLine(stream, &line) != 0) {
+        ExprEngine().eval_failed = true;
+        break;
+      }
       size_t length = std::min(line.size(), kMaxText);
       size_t room = static_cast<size_t>(last - out);
       size_t take = std::min(length, room);
@@ -185,9 +221,22 @@ int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+// A whole-number power of a whole number is multiplied out while it stays below 2^53,
+// where every product is exact (a negative exponent then takes one division, rounded
+// once): 3^2 is 9 and 10^-2 is 0.01. Every other power is the platform's pow.
 double Power(double a, double b) {
-  if (a > 0) return std::exp2(b * std::log2(a));
   if (a == 0 && b < 0) return std::numeric_limits<double>::quiet_NaN();
+  constexpr double kExactLimit = 9007199254740992.0;  // 2^53
+  if (std::trunc(a) == a && std::trunc(b) == b && std::fabs(b) <= 64) {
+    const int n = static_cast<int>(std::fabs(b));
+    const double base = std::fabs(a);
+    double product = 1;
+    for (int i = 0; i < n && product <= kExactLimit; ++i) product *= base;
+    if (product <= kExactLimit) {
+      if (a < 0 && n % 2 == 1) product = -product;
+      return b < 0 ? 1 / product : product;
+    }
+  }
   return std::pow(a, b);
 }
 
@@ -473,7 +522,7 @@ char* Allocate(const char* bytes, int length) {
   CompiledExpr* e = ExprEngine().current;
   char* end = e->pool ? e->pool.get() + e->pool_size : nullptr;
   if (length < 0 || !e->pool_top || length > end - e->pool_top) {
-    SetError(354, "Working pool overflow [PARSER/Allocate]");
+    EvalFailure(354, "Working pool overflow [PARSER/Allocate]");
     return nullptr;
   }
   char* copy = e->pool_top;
@@ -484,7 +533,7 @@ char* Allocate(const char* bytes, int length) {
 
 void PushWD(int32_t type, const void* value, int length) {
   if (type != ValChar && type != ValNum && type != ValDate && type != ValLogical) {
-    SetError(356, std::string(kUnknownType) + " [PARSER/PushWD]");
+    EvalFailure(356, std::string(kUnknownType) + " [PARSER/PushWD]");
     return;
   }
   ExprNode* n = TakePushNode();
@@ -523,7 +572,7 @@ const void* PopWD() {
     case ValDate: return &n.value.num;
     case ValLogical: return &n.value.logical;
     default:
-      SetError(356, std::string(kUnknownType) + " [PARSER/PopWD]");
+      EvalFailure(356, std::string(kUnknownType) + " [PARSER/PopWD]");
       return nullptr;
   }
 }
@@ -638,11 +687,7 @@ const void* FieldValue(const DbfArea& a, const FieldDesc& f, char* buffer) {
       s.field_logical = c == 'T' || c == 't' || c == 'Y' || c == 'y';
       return &s.field_logical;
     }
-    case 'M': {
-      double v = LeadingNumber(std::string_view(bytes, length));
-      s.field_memo = v >= 0 && v <= 2147483647.0 ? static_cast<int32_t>(v) : 0;
-      return &s.field_memo;
-    }
+    case 'M': s.field_memo = MemoReference(std::string_view(bytes, length)); return &s.field_memo;
     default: return nullptr;
   }
 }
@@ -660,7 +705,14 @@ const void* Evaluate(CompiledExpr* expr) {
   expr->code_cursor = FirstNode(expr->code);
   expr->value_cursor = FirstNode(expr->values);
   expr->reuse = expr->value_cursor != nullptr;
+  s.eval_failed = false;
   Run(expr);
+  expr->has_value = !s.eval_failed;
+  if (s.eval_failed) {
+    // Nothing of this or an earlier evaluation may be taken for the result.
+    if (expr->pool) expr->pool[0] = '\0';
+    return nullptr;
+  }
   if (expr->type == 'C' || expr->type == 'M') return expr->pool ? expr->pool.get() : empty_text;
   return expr->result;
 }
@@ -701,19 +753,18 @@ std::string ExprText(const CompiledExpr* expr) { return expr ? expr->text : std:
 char ExprType(const CompiledExpr* expr) { return expr ? expr->type : ' '; }
 
 std::string_view ResultText(const CompiledExpr& expr) {
-  if (expr.type != 'C' && expr.type != 'M') return {};
-  if (!expr.pool) return {};
+  if ((expr.type != 'C' && expr.type != 'M') || !expr.has_value || !expr.pool) return {};
   // A memo text may fill its whole pool; the guard byte after the pool ends it.
   return std::string_view(expr.pool.get(), strnlen(expr.pool.get(), size_t(expr.pool_size) + 1));
 }
 
 double ResultNumber(const CompiledExpr& expr) {
-  if ((expr.type != 'N' && expr.type != 'D') || !expr.result) return 0.0;
+  if ((expr.type != 'N' && expr.type != 'D') || !expr.has_value || !expr.result) return 0.0;
   return *static_cast<const double*>(expr.result);
 }
 
 bool ResultLogical(const CompiledExpr& expr) {
-  if (expr.type != 'L' || !expr.result) return false;
+  if (expr.type != 'L' || !expr.has_value || !expr.result) return false;
   return *static_cast<const int32_t*>(expr.result) != 0;
 }
 

@@ -81,6 +81,7 @@ struct CompiledExpr {
   // the pool can run past it.
   std::unique_ptr<char[]> pool;
   char* pool_top = nullptr;  // first free byte during evaluation
+  bool has_value = false;    // the last evaluation ran without a failure
 };
 
 // The layer's engine-wide state.
@@ -89,6 +90,7 @@ struct ExprState {
   std::vector<std::unique_ptr<CompiledExpr>> compiled;
   CompiledExpr* current = nullptr;  // the expression being built or run
   CompiledExpr* key = nullptr;      // the current key expression (set by the index layer)
+  bool eval_failed = false;         // the running evaluation met an error (not 358)
   uint16_t memo_pool_size = kDefaultMemoPoolSize;
 
   // Compiler state, rebuilt by every AssignExpr.
@@ -130,8 +132,10 @@ void ExprShutdown();
 // ---------------------------------------------------------------------------------------
 // Compiling
 
-// Compiles a text (its first 255 characters). Returns nullptr after reporting the failure
-// (217, or 351 with the message and an excerpt of the text).
+// Compiles a text. Returns nullptr after reporting the failure (217, or 351 with the
+// message and an excerpt of the text). Nothing is compiled in part: a text of more than
+// 255 characters (trailing blanks aside), one with a byte 0x00 or 0xFF before its end,
+// and a name or number of more than 80 characters are syntax errors.
 CompiledExpr* AssignExpr(const std::string& text);
 
 // Compiles only to test. `text` comes back without trailing blanks and control
@@ -159,7 +163,11 @@ void StartLexer(std::string_view text);
 
 // Runs the expression on the current records; the result's address (C and M a
 // zero-terminated text, N and D a double, L a 32-bit integer), valid until the next
-// evaluation or the release of the expression. nullptr for a missing expression.
+// evaluation or the release of the expression. nullptr for a missing expression, and for
+// an evaluation that failed (working pool overflow 354, unknown value type 356, no memory
+// 217, a memo that cannot be read): it has no value, and the Result accessors give the
+// empty text, 0 and false. A division by zero (358) is not a failure; its quotient is
+// 1.0E250.
 const void* Evaluate(CompiledExpr* expr);
 // Evaluate of the current key expression.
 const void* EvaluateKey();

@@ -174,12 +174,18 @@ int32_t CopyMemoData(const MemoCopyJob& job) {
   if (!plain_source) copied = copied >= kGroupHeaderSize ? copied - kGroupHeaderSize : 0;
   if (copied < 1) return 0;
   if (!target_group) {
-    const uint8_t mark = kMemoEnd;
+    // A dBASE III memo ends with two 0x1A. The second is left out only where it would
+    // begin a block that is already in the file (a memo copied to its own block number
+    // whose text and first 0x1A fill its blocks): it would overwrite another memo.
+    const uint8_t marks[kMemoEndCount] = {kMemoEnd, kMemoEnd};
+    size_t count = wrote_end ? kMemoEndCount - 1 : kMemoEndCount;
+    const uint64_t second = uint64_t(tpos) + count - 1;
+    if (second % tbs == 0 && second < dst.Size()) --count;
     bool ok = true;
     uint32_t io_error = 0;
-    if (!wrote_end)
-      ok = units ? unit_writer.Put(&mark, 1)
-                 : WritePieces(dst, tpos, &mark, 1, 1, job.write_transform, &io_error);
+    if (count > 0)
+      ok = units ? unit_writer.Put(marks, count)
+                 : WritePieces(dst, tpos, marks, count, count, job.write_transform, &io_error);
     if (ok && units) ok = unit_writer.Finish();
     if (!ok) {
       MemoError(kErrMemoWrite, where);

@@ -427,7 +427,7 @@ int32_t AddMemo(const std::string& text) {
   uint32_t err = 0;
   bool ok;
   if (m->kind == kKindDbase3) {
-    data.push_back(char(kMemoEnd));
+    data.append(kMemoEndCount, char(kMemoEnd));
     data.resize((data.size() + unit - 1) / unit * unit, '\0');
     ok = WritePieces(m->file, int64_t(start), reinterpret_cast<const uint8_t*>(data.data()),
                      data.size(), unit, transform, &err);

@@ -11,7 +11,8 @@
 //        0 |    4 | next free block = number of blocks in the file
 //        4 |  508 | zero
 //      512 |    1 | 0x1A, only in a new file (513 bytes in all)
-//   A memo is its text and one 0x1A, padded with 0x00 to a multiple of 512. A memo in
+//   A memo is its text and two 0x1A (readers stop at the first), padded with 0x00 to a
+//   multiple of 512. A memo in
 //   the 0x8B group-header form may also stand in such a file (a text containing 0x00);
 //   the record then holds its block number negated.
 //
@@ -52,6 +53,7 @@ inline constexpr uint8_t kKindFpt = 0xF5;
 
 inline constexpr uint16_t kDbase3BlockSize = 512;
 inline constexpr uint8_t kMemoEnd = 0x1A;        // ends a 0x83 memo
+inline constexpr size_t kMemoEndCount = 2;       // 0x1A bytes written after a 0x83 memo
 inline constexpr uint8_t kTextEnd = 0x03;        // ends any memo when read
 inline constexpr uint32_t kNew83Size = 513;      // header block and the 0x1A marker
 

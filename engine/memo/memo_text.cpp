@@ -465,7 +465,7 @@ int32_t EditMemo(int32_t current_block) {
   for (uint32_t i = 1; i <= n; ++i) text_total += t.lines[i].size() + 2;
   if (text_total < 1) return 0;
   const bool plain = m->kind == kKindDbase3;
-  const uint64_t total = text_total + (plain ? 1 : 0);
+  const uint64_t total = text_total + (plain ? kMemoEndCount : 0);
   if (DiskFreeKB(SplitPath(m->file_name).dir) <= int32_t(total / 1024)) {
     MemoError(kErrMemoDiskSpace, MemoMsgName());
     return 0;
@@ -484,7 +484,7 @@ int32_t EditMemo(int32_t current_block) {
     data += "\r\n";
   }
   data += t.partial;
-  if (plain) data.push_back(char(kMemoEnd));
+  if (plain) data.append(kMemoEndCount, char(kMemoEnd));
 
   int32_t block = 0;
   uint64_t start = 0;

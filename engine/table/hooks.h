@@ -158,7 +158,8 @@ struct ExprHooks {
   std::function<void(CompiledExpr*& expr)> ReleaseExpr;
   // Evaluate: runs the expression on the current records; a pointer to the result
   // (C and M: the zero-terminated text; N and D: a double; L: a 32-bit integer, 0 false),
-  // nullptr for a missing expression. Valid until the next evaluation or release.
+  // nullptr for a missing expression and for an evaluation that failed (error recorded;
+  // the caller must not use any value then). Valid until the next evaluation or release.
   std::function<const void*(CompiledExpr* expr)> Evaluate;
   // ExprText: the expression's source text.
   std::function<std::string(const CompiledExpr* expr)> ExprText;

@@ -491,7 +491,10 @@ bool RecordVisible() {
   if (area->FilterCallback) {
     visible = area->FilterCallback();
   } else if (area->FilterExpression && ExprHookTable().Evaluate) {
+    // A filter that cannot be evaluated (the evaluator has reported why) shows nothing:
+    // no record is selected on an earlier record's value.
     const void* result = ExprHookTable().Evaluate(area->FilterExpression);
+    visible = false;
     if (result) {
       int32_t logical;
       std::memcpy(&logical, result, sizeof logical);

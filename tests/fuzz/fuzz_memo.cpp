@@ -1,6 +1,10 @@
 // Memo files of any bytes, in each of the three layouts: every memo of a small table read
 // raw and as lines, through a stream, then the file packed. Nothing may read out of
 // bounds or loop; damage ends in the engine's own errors.
+//
+// An input is one byte that picks the layout (0x83, 0x8B, 0xF5 by its value mod 3), three
+// signed bytes that become the records' memo references, and the memo file. The seeds in
+// corpus/fuzz_memo/ are memo files the engine wrote, one of each layout.
 #include <stdlib.h>
 #include <unistd.h>
 

@@ -50,8 +50,8 @@ const std::vector<Command> kCommands = {
      "Compiles and evaluates a dBASE expression (on record N of table T, or the first) and\n"
      "prints its type, width, decimals and value, separated by tabs: N with the expression's\n"
      "decimals, D as YYYYMMDD, L as .T. or .F. --check prints the check code instead (0 for\n"
-     "a valid condition, or with --key a valid key). An expression that begins with \"-\"\n"
-     "goes after \"--\".",
+     "a valid condition, or with --key a valid key; for a text that does not compile also\n"
+     "the error, with exit status 1). An expression that begins with \"-\" goes after \"--\".",
      {{"--table", "--record", "--style"}, {"--century", "--check", "--key"}},
      CmdEval},
     {"memo", "memo TABLE FIELD RECNO [--utf8]",

@@ -1,5 +1,6 @@
 // zedra eval: compiles an expression, evaluates it on a table's record (or on no table),
-// and prints its type, width, decimals and value; or prints CheckExpression's code.
+// and prints its type, width, decimals and value; or prints CheckExpression's code (and,
+// for a text that does not compile, the error).
 #include <cstdio>
 #include <ostream>
 
@@ -74,12 +75,21 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
     return UsageError(command, "--record needs --table", err);
   }
 
-  // A check names the fields of the table as an evaluation does.
+  // A check names the fields of the table as an evaluation does. A text that does not
+  // compile is reported as an evaluation reports it, after its code.
   if (args.Has("--check")) {
     std::string t = text;
-    out << CheckExpression(t, args.Has("--key")) << "\n";
+    const int code = CheckExpression(t, args.Has("--key"));
+    out << code << "\n";
+    int status = 0;
+    if (code != 0 && (code < 359 || code > 362)) {
+      out.flush();
+      CompiledExpr* again = AssignExpr(t);
+      ReleaseExpr(again);
+      status = ReportEngineFailure(err);
+    }
     CloseAllAreas();
-    return 0;
+    return status;
   }
 
   CompiledExpr* e = AssignExpr(text);
@@ -88,7 +98,13 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
     CloseAllAreas();
     return status ? status : 1;
   }
-  Evaluate(e);
+  if (!Evaluate(e)) {
+    // A failed evaluation has no value to print.
+    ReleaseExpr(e);
+    int status = ReportEngineFailure(err);
+    CloseAllAreas();
+    return status ? status : 1;
+  }
   out << e->type << '\t' << e->width << '\t' << int(e->decimals) << '\t' << ValueText(*e)
       << "\n";
   ReleaseExpr(e);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <sstream>
 
+#include <gmock/gmock.h>
+
 #include "expr_test_util.h"
 
 namespace zedra::testing {
@@ -291,6 +293,13 @@ TEST_F(CompilerTest, FieldsAndAliases) {
                                      "[PEOPLE->CODE]\r\n [AssignExpr]");
   EXPECT_EQ(Compile("VERYLONGALIAS->QTY").substr(0, 45),
             "error 351: Error in expression : Syntax error");
+  // An alias is not cut to its first 10 characters to find an area.
+  ASSERT_TRUE(Select(4));
+  MakeTable("fourth", {{"QTY", 'N', 4, 1}}, {}, 0x03, "TENLETTERS");
+  ASSERT_TRUE(Select(1));
+  EXPECT_EQ(Compile("TENLETTERS->QTY"), "L1 L4 327/2 END");
+  EXPECT_EQ(Compile("TENLETTERSX->QTY").substr(0, 45),
+            "error 351: Error in expression : Syntax error");
   // An unaliased name is a field of the current area only.
   EXPECT_EQ(Compile("CODE").substr(0, 9), "error 351");
   ASSERT_TRUE(Select(2));
@@ -360,15 +369,49 @@ TEST_F(CompilerTest, RaisedErrorsLeaveNothingBehind) {
   EXPECT_EQ(Compile("1"), "N1 END");
 }
 
-TEST_F(CompilerTest, LongTextsAreCut) {
-  std::string text = "1" + std::string(300, ' ') + "+1";
-  CompiledExpr* e = AssignExpr(text);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->text.size(), 255u);
-  EXPECT_EQ(ExprText(e), text.substr(0, 255));
+// Nothing is compiled in part: what the lexer would not read is refused with a syntax
+// error and the excerpt, where the old lexer cut it and compiled the rest.
+TEST_F(CompilerTest, TextsAndLiteralsTheLexerWouldCutAreRefused) {
+  auto sum = [](int terms) {
+    std::string text = "1";
+    for (int i = 1; i < terms; ++i) text += "+1";
+    return text;
+  };
+  // 128 terms take 255 characters; 5000 terms go far beyond.
+  EXPECT_EQ(Eval(sum(128)), "128.00");
+  EXPECT_EQ(Eval(sum(5000)),
+            "error 351: Error in expression : Syntax error: expression longer than 255 "
+            "characters\r\n[..." +
+                sum(26) + "]\r\n [AssignExpr]");
+  // A condition beyond the 255th character (a filter's second half) is not dropped.
+  std::string filter = "QTY > 1" + std::string(250, ' ') + ".AND. QTY < 3";
+  EXPECT_THAT(Compile(filter), ::testing::StartsWith("error 351: Error in expression : Syntax "
+                                                     "error: expression longer than 255 characters"));
+  // Blanks and zero bytes at the end carry nothing and may go.
+  CompiledExpr* e = AssignExpr("1+1" + std::string(300, ' ') + std::string(4, '\0'));
+  ASSERT_NE(e, nullptr) << TakeError();
+  EXPECT_EQ(ExprText(e), "1+1" + std::string(252, ' '));
   ReleaseExpr(e);
-  // A name longer than 80 characters keeps its first 80.
-  EXPECT_EQ(Compile(std::string(200, 'Q')).substr(0, 45), "error 351: Error in expression : Syntax error");
+  // A zero byte or a byte 0xFF ends the lexer's reading: text after one is refused.
+  for (const std::string& text : {std::string("1+1\0+1", 6), std::string("1+1\xFF"),
+                                  std::string("'a\xFF' = 'a'")})
+    EXPECT_THAT(Compile(text), ::testing::StartsWith("error 351: Error in expression : Syntax error: "
+                                                     "character 0x00 or 0xFF inside the expression"))
+        << text;
+
+  // Number literals and names: 80 characters are read whole, 81 are refused.
+  EXPECT_EQ(Compile("1" + std::string(79, '0')), "N1e+79 END");
+  EXPECT_EQ(Compile("1" + std::string(80, '0') + "+1"),
+            "error 351: Error in expression : Syntax error: number longer than 80 "
+            "characters\r\n[..." +
+                std::string(51, '0') + "...]\r\n [AssignExpr]");
+  EXPECT_THAT(Compile(std::string(80, 'Q')),
+              ::testing::StartsWith("error 351: Error in expression : Syntax error\r\n"));
+  EXPECT_THAT(Compile(std::string(81, 'Q')),
+              ::testing::StartsWith("error 351: Error in expression : Syntax error: name longer "
+                                    "than 80 characters\r\n"));
+  // The lexer's own report is the only one.
+  EXPECT_EQ(ExprEngine().compiled.size(), 0u);
 }
 
 }  // namespace

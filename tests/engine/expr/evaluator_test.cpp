@@ -122,6 +122,27 @@ TEST_F(EvaluatorTest, DivisionByZeroGoesOn) {
   ReleaseExpr(e);
 }
 
+// Whole-number powers are exact; others are the platform's pow.
+TEST_F(EvaluatorTest, IntegerPowersAreExact) {
+  for (const char* text : {"3^2 = 9", "INT(3^2) = 9", "2^10 = 1024", "10^-2 = 0.01",
+                           "(-3)^2 = 9", "(-2)^3 = -8", "2^-1 = 0.5", "3**3 = 27",
+                           "10^15 = 1000000000000000", "7^0 = 1", "(-7)^0 = 1"})
+    EXPECT_EQ(Eval(text), ".T.") << text;
+  auto number = [&](const char* text) {
+    CompiledExpr* e = AssignExpr(text);
+    EXPECT_NE(e, nullptr) << text;
+    if (!e) return 0.0;
+    Evaluate(e);
+    double v = ResultNumber(*e);
+    ReleaseExpr(e);
+    return v;
+  };
+  EXPECT_EQ(number("2^53"), 9007199254740992.0);
+  EXPECT_EQ(number("3^40"), std::pow(3.0, 40.0));  // beyond 2^53
+  EXPECT_EQ(number("2^0.5"), std::pow(2.0, 0.5));
+  EXPECT_EQ(number("1.5^3"), 3.375);
+}
+
 TEST_F(EvaluatorTest, PowersWithoutARealResultAreNaN) {
   for (const char* text : {"(-8)^(1/3)", "0^(-1)"}) {
     CompiledExpr* e = AssignExpr(text);
@@ -276,14 +297,104 @@ TEST_F(EvaluatorTest, TextsAreCutAt255) {
   EXPECT_EQ(ErrorCode(), 0);
 }
 
-TEST_F(EvaluatorTest, PoolOverflowIsReportedAndEvaluationGoesOn) {
-  // Nothing the compiler accepts overflows its own estimate; a hand-made pool does.
+// An evaluation that fails has no value: Evaluate gives nullptr and the results read as
+// empty, never as what an earlier evaluation (an earlier record) left in the pool.
+TEST_F(EvaluatorTest, AFailedEvaluationHasNoValue) {
+  // A hand-made pool too small for the value.
   CompiledExpr* e = AssignExpr("'abc' + 'def'");
   ASSERT_NE(e, nullptr);
+  ASSERT_NE(Evaluate(e), nullptr);
+  EXPECT_EQ(ResultText(*e), "abcdef");
+  const uint16_t fits = e->pool_size;
   e->pool_size = 5;
-  Evaluate(e);
+  EXPECT_EQ(Evaluate(e), nullptr);
   EXPECT_EQ(TakeError(), "354: Working pool overflow [PARSER/Allocate]");
-  EXPECT_EQ(ResultText(*e), "abc");
+  EXPECT_EQ(ResultText(*e), "");
+  EXPECT_EQ(e->pool[0], '\0');
+  e->pool_size = fits;
+  ASSERT_NE(Evaluate(e), nullptr);
+  EXPECT_EQ(ResultText(*e), "abcdef");
+  ReleaseExpr(e);
+
+  // Unaliased fields are read in the area current at evaluation time, whose field may be
+  // longer than the pool was made for: the key of the second area's record fails instead
+  // of repeating the first area's value.
+  MakeTable("short", {{"NAME", 'C', 5, 0}}, {{"Ann"}});
+  ASSERT_TRUE(Select(2));
+  MakeTable("long", {{"NAME", 'C', 40, 0}}, {{"Bob"}});
+  ASSERT_TRUE(Select(1));
+  CompiledExpr* key = AssignExpr("NAME");
+  CompiledExpr* test = AssignExpr(".NOT. (NAME = 'Bob')");
+  ASSERT_NE(key, nullptr);
+  ASSERT_NE(test, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(Evaluate(key)), "Ann  ");
+  EXPECT_NE(Evaluate(test), nullptr);
+  EXPECT_TRUE(ResultLogical(*test));
+  ASSERT_TRUE(Select(2));
+  EXPECT_EQ(Evaluate(key), nullptr);
+  EXPECT_EQ(ResultText(*key), "");
+  EXPECT_EQ(ErrorCode(), 354);
+  TakeError();
+  EXPECT_EQ(Evaluate(test), nullptr);
+  EXPECT_FALSE(ResultLogical(*test));
+  TakeError();
+  ReleaseExpr(key);
+  ReleaseExpr(test);
+
+  // A filter that fails shows no record and leaves its error, also with AutoReport off.
+  ASSERT_TRUE(Select(3));
+  MakeTable("small", {{"NAME", 'C', 5, 0}}, {{"Cyd"}}, 0x03, "B");
+  ASSERT_TRUE(Select(1));
+  ASSERT_TRUE(SetFilter(".NOT. (B->NAME = 'x')")) << TakeError();
+  GoTop();
+  EXPECT_FALSE(Eof());
+  ASSERT_TRUE(Select(3));
+  CloseArea();
+  MakeTable("wide", {{"NAME", 'C', 60, 0}}, {{"Dan"}}, 0x03, "B");
+  ASSERT_TRUE(Select(1));
+  GoTop();
+  EXPECT_EQ(ErrorCode(), 354);  // the move stops with the error
+  TakeError();
+  EXPECT_FALSE(RecordVisible());
+  EXPECT_EQ(ErrorCode(), 354);
+  TakeError();
+}
+
+// A memo field whose reference is negative (a memo in the group-header form of a
+// dBASE III memo file) is read at the absolute value, as GetMemoText reads it.
+TEST_F(EvaluatorTest, NegativeMemoReferencesReadAsTheMemoLayerReadsThem) {
+  MakeTable("notes", {{"NOTES", 'M', 10, 0}}, {{}}, 0x83);
+  ASSERT_TRUE(Goto(1));
+  // The group-header form, by hand: FF FF 08 00, the length + 8, then text with a 0x00.
+  const std::string text("ab\0cd", 5);
+  std::string memo = "\xFF\xFF\x08";
+  memo += std::string(1, '\0');
+  const uint32_t length = uint32_t(text.size()) + 8;
+  for (int i = 0; i < 4; ++i) memo += char((length >> (8 * i)) & 0xFF);
+  memo += text;
+  memo.resize(512, '\0');
+  {
+    // Block 1, where the new file's creation marker stands.
+    std::FILE* f = std::fopen(CurrentArea()->memo->file_name.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fseek(f, 512, SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(memo.data(), 1, memo.size(), f), memo.size());
+    std::fclose(f);
+  }
+  ASSERT_TRUE(SetFieldRaw(1, MemoField(-1)));
+  ASSERT_TRUE(Replace());
+  EXPECT_EQ(GetMemoText(1), text);
+  // Expression text ends at the 0x00 byte, as every character value does.
+  EXPECT_EQ(Eval("NOTES"), "ab");
+  EXPECT_EQ(ErrorCode(), 0) << TakeError();
+  // A reference beyond the file is an error in both, and the evaluation has no value.
+  ASSERT_TRUE(SetFieldRaw(1, MemoField(-9)));
+  ASSERT_TRUE(Replace());
+  CompiledExpr* e = AssignExpr("NOTES");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(Evaluate(e), nullptr);
+  EXPECT_NE(ErrorCode(), 0);
+  TakeError();
   ReleaseExpr(e);
 }
 

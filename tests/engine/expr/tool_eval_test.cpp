@@ -49,6 +49,34 @@ TEST_F(ToolEvalTest, ErrorsGoToStandardErrorWithTheExcerpt) {
   EXPECT_NE(Tool("eval", &out), 0);
 }
 
+// A text the engine would cut is refused by an evaluation and by a check, with the
+// excerpt and a failing exit status, instead of printing the value of its first part.
+TEST_F(ToolEvalTest, TextsTooLongToReadWholeAreRefused) {
+  std::string sum = "1";
+  for (int i = 1; i < 5000; ++i) sum += "+1";
+  std::string excerpt = "1";
+  for (int i = 1; i < 26; ++i) excerpt += "+1";
+  const std::string error =
+      "Error # 351 (Undefined error)\n"
+      "Error in expression : Syntax error: expression longer than 255 characters\n"
+      "[..." + excerpt + "]\n"
+      " [AssignExpr]\n";
+  std::string out;
+  EXPECT_EQ(Tool("eval \"" + sum + "\"", &out), 1);
+  EXPECT_EQ(out, error);
+  EXPECT_EQ(Tool("eval --check \"" + sum + "\"", &out), 1);
+  EXPECT_EQ(out, "351\n" + error);
+  EXPECT_EQ(Tool("eval --check \"1 = 1" + std::string(79, '0') + "\"", &out), 0);
+  EXPECT_EQ(out, "0\n");
+  EXPECT_EQ(Tool("eval --check \"1 = 1" + std::string(80, '0') + "\"", &out), 1);
+  EXPECT_EQ(out.substr(0, 103),
+            "351\nError # 351 (Undefined error)\n"
+            "Error in expression : Syntax error: number longer than 80 characters\n");
+  // Exact powers, printed with the expression's decimals.
+  EXPECT_EQ(Tool("eval \"INT(3^2)\"", &out), 0);
+  EXPECT_EQ(out, "N\t13\t2\t9.00\n");
+}
+
 TEST_F(ToolEvalTest, EvaluatesOnARecordAndFiltersAList) {
   MakeTable("sales",
             {{"NAME", 'C', 8, 0}, {"AMOUNT", 'N', 8, 2}, {"ACTIVE", 'L', 1, 0}},

@@ -35,8 +35,8 @@ TEST_F(MemoCopyTest, PackGivesEveryReferenceItsOwnCopy) {
     refs.push_back(MemoRefOfField());
   }
   EXPECT_EQ(refs, (std::vector<int32_t>{1, 2, 3}));
-  // Three blocks of memos; the last one is not padded.
-  EXPECT_EQ(ReadFileBytes(File("T.DBT")).size(), 512u * 3 + 6);
+  // Three blocks of memos; the last one ("alpha" and two 0x1A) is not padded.
+  EXPECT_EQ(ReadFileBytes(File("T.DBT")).size(), 512u * 3 + 7);
   Dbf4Go(1);
   EXPECT_EQ(GetMemoText(2), "alpha");
   Dbf4Go(2);

@@ -29,18 +29,19 @@ TEST_F(MemoFileTest, NewDbase3FileAndFirstMemo) {
   dbt = ReadFileBytes(MemoPath("T.DBF", "DBT"));
   ASSERT_EQ(dbt.size(), 1024u);
   EXPECT_EQ(LE32At(dbt, 0), 2u);
-  EXPECT_EQ(dbt.substr(512, 6), "hello\x1A");
-  EXPECT_EQ(dbt.substr(518), std::string(1024 - 518, '\0'));
+  // The text ends with two 0x1A, as dBASE III writes it.
+  EXPECT_EQ(dbt.substr(512, 7), "hello\x1A\x1A");
+  EXPECT_EQ(dbt.substr(519), std::string(1024 - 519, '\0'));
   EXPECT_EQ(GetMemoText(2), "hello");
 
-  // 1000 characters take the text, the 0x1A and zeros: two blocks.
+  // 1000 characters take the text, the two 0x1A and zeros: two blocks.
   std::string text(1000, 'x');
   EXPECT_EQ(AddRecord(text), 2);
   dbt = ReadFileBytes(MemoPath("T.DBF", "DBT"));
   ASSERT_EQ(dbt.size(), 2048u);
   EXPECT_EQ(dbt.substr(1024, 1000), text);
-  EXPECT_EQ(dbt[2024], '\x1A');
-  EXPECT_EQ(dbt.substr(2025), std::string(23, '\0'));
+  EXPECT_EQ(dbt.substr(2024, 2), "\x1A\x1A");
+  EXPECT_EQ(dbt.substr(2026), std::string(22, '\0'));
   EXPECT_EQ(LE32At(dbt, 0), 4u);
 }
 
