@@ -237,6 +237,9 @@ bool LockMemoPad() {
     // Another program holds the pad for a moment: wait a real interval before retrying.
     if (attempt + 1 < kMemoPadAttempts) platform::SleepMs(t.MemoPadRetryMs);
   }
+  // Held longer than that: a program that asked to wait for busy locks goes on waiting.
+  if (!locked && (t.RetryCount > 0 || t.RetryExhausted))
+    locked = LockWithRetry(area->memo->file, kMemoPadOffset, 1);
   area->memo->pad_locked = locked;
   return locked;
 }

@@ -223,6 +223,21 @@ TEST_F(SharingTest, MemoPadLockWaitsARealIntervalBetweenAttempts) {
   EXPECT_TRUE(CurrentArea()->memo->pad_locked);
   EXPECT_TRUE(UnlockMemoPad());
   EXPECT_FALSE(CurrentArea()->memo->pad_locked);
+  // With the retry policy asking for more, the wait goes on beyond the quick attempts.
+  Signal held;
+  pid = StartChild([&] {
+    EngineFile f;
+    if (f.Open(File("S.DBT"), 66) != 0 || platform::LockRegion(f.handle(), 10, 1) != 0) return 1;
+    held.Send();
+    platform::SleepMs(1500);
+    return 0;
+  });
+  ASSERT_TRUE(held.Wait());
+  Tables().RetryCount = 10;
+  Tables().RetryWait = 1;
+  EXPECT_TRUE(LockMemoPad());
+  EXPECT_TRUE(UnlockMemoPad());
+  EXPECT_EQ(WaitChild(pid), 0);
   CurrentArea()->has_memo = false;
   CurrentArea()->memo.reset();
 }
@@ -364,6 +379,7 @@ TEST_F(SharingTest, CloseWritesItsHeaderUnderTheTableLockWithAFreshCount) {
       SetFieldText(1, "other");
       other_appended = AppendRecord();
       Errors().ErrorCode = 0;
+      CloseArea();  // the other program is done before this one finishes its close
       Select(1);
       platform::SetFaultHook(nullptr);
       return 0;
@@ -371,15 +387,16 @@ TEST_F(SharingTest, CloseWritesItsHeaderUnderTheTableLockWithAFreshCount) {
     CloseArea();
     platform::SetFaultHook(nullptr);
     ASSERT_TRUE(inside);
-    Select(2);
     // Refused while the header was written, the other program's append goes through now.
     if (!other_appended) {
+      Select(2);
+      ASSERT_TRUE(Use(path_));
       ClearRecord();
       ASSERT_TRUE(SetFieldText(1, "other"));
       ASSERT_TRUE(AppendRecord()) << TakeError();
+      CloseArea();
+      Select(1);
     }
-    CloseArea();
-    Select(1);
 
     const std::string bytes = ReadFileBytes(path_);
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
