@@ -78,18 +78,17 @@ bool RetryBusy(const std::function<bool()>& attempt_once) {
 
 bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length) {
   uint32_t failure = 0;
+  // Only a range held by another program is worth waiting for; any other failure is an
+  // error of its own and is reported, not passed off as a collision.
   const bool locked = RetryBusy([&] {
     failure = LockRange(false, file, offset, length);
-    // Only a range held by another program is worth waiting for; any other failure is
-    // an error of its own and is reported, not passed off as a collision.
-    if (failure != 0 && failure != platform::kErrLockViolation) return true;
-    return failure == 0;
+    return failure != platform::kErrLockViolation;
   });
   if (failure != 0 && failure != platform::kErrLockViolation) {
     SetError(uint16_t(failure), "Cannot lock " + file.path() + " [LockWithRetry]");
     return false;
   }
-  return locked;
+  return locked && failure == 0;
 }
 
 HeaderWriteLock::HeaderWriteLock(DbfArea& area) : area_(area) {
@@ -101,8 +100,7 @@ HeaderWriteLock::~HeaderWriteLock() {
   if (taken_) LockRange(true, area_.file, Tables().LockBase, 1);
 }
 
-uint64_t FileLockSpan(const DbfArea& area) {
-  (void)area;
+uint64_t FileLockSpan() {
   // Record n is locked at lock base + its offset, and no offset reaches kMaxTableBytes.
   return std::max<uint64_t>(Tables().FileLockLength, kMaxTableBytes - 1);
 }
@@ -190,7 +188,7 @@ void Unlock() {
   if (area.lock_state == LockState::Records) {
     UnlockRec(-3);
   } else if (Tables().LockingOn && !area.exclusive) {
-    uint64_t length = area.lock_state == LockState::File ? FileLockSpan(area) : 1;
+    uint64_t length = area.lock_state == LockState::File ? FileLockSpan() : 1;
     Errors().ErrorCode = uint16_t(LockRange(true, area.file, uint64_t(Tables().LockBase) + 1, length));
   }
   area.lock_state = LockState::None;
@@ -296,10 +294,7 @@ bool LockWide(LockState state, uint64_t length, const char* op) {
 }
 }  // namespace
 
-bool FLock() {
-  if (AreaNotInUse("FLock")) return false;
-  return LockWide(LockState::File, FileLockSpan(*CurrentArea()), "FLock");
-}
+bool FLock() { return LockWide(LockState::File, FileLockSpan(), "FLock"); }
 bool LockSingleByte() { return LockWide(LockState::SingleByte, 1, "LockSingleByte"); }
 
 }  // namespace zedra

@@ -215,7 +215,7 @@ class HeaderWriteLock {
 };
 // The length of the file lock range: the configured length, or more, so that it covers
 // the record locks of a table of the largest size.
-uint64_t FileLockSpan(const DbfArea& area);
+uint64_t FileLockSpan();
 // Locks record n of the area (with the retry policy) and adds it to the record-lock list.
 bool LockRecordNode(DbfArea& area, int32_t n);
 bool LockDbfFile();

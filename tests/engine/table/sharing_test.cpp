@@ -106,7 +106,7 @@ TEST_F(SharingTest, FileLockAndUnlockReleaseExactlyTheirRanges) {
     return WaitChild(pid);
   };
   EXPECT_EQ(probe(base + 1, 1), 1);
-  const uint64_t span = FileLockSpan(*CurrentArea());
+  const uint64_t span = FileLockSpan();
   EXPECT_EQ(probe(base + Tables().FileLockLength + 1, 1), 1) << "past 1 GiB of records";
   EXPECT_EQ(probe(base + span, 1), 1);
   EXPECT_EQ(probe(base + span + 1, 1), 0) << "just past the file lock";
@@ -456,6 +456,10 @@ TEST_F(SharingTest, ReadOnlyTablesReadAndLockThroughEveryCommand) {
   EXPECT_TRUE(UnlockRec(1));
   ASSERT_TRUE(FLock()) << TakeError();
   CloseArea();
+  // A lock that fails for any reason but another program's lock says so.
+  EngineFile closed;
+  EXPECT_FALSE(LockWithRetry(closed, Tables().LockBase, 1));
+  EXPECT_EQ(ErrorCode(), platform::kErrInvalidHandle);
 }
 
 // The tool waits for a table lock or a table that another program holds, through the
