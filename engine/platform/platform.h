@@ -87,7 +87,8 @@ uint32_t FlushFile(FileHandle fd);
 int64_t FileModTime(FileHandle fd, uint32_t* error);
 
 // Byte-range locks owned by the open file (LockFile / UnlockFile); 64-bit offsets.
-// A range held by another opener fails at once with 33.
+// A range held by another opener fails at once with 33. A file open for reading only
+// takes a shared lock: it excludes the locks of writers, while readers may share it.
 uint32_t LockRegion(FileHandle fd, uint64_t offset, uint64_t length);
 uint32_t UnlockRegion(FileHandle fd, uint64_t offset, uint64_t length);
 

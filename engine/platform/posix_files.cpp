@@ -90,6 +90,13 @@ FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t*
 
 uint32_t RangeLock(FileHandle fd, uint64_t offset, uint64_t length, short type) {
   if (length == 0) return 0;
+  // A write lock needs a descriptor open for writing. One open for reading only takes a
+  // read lock instead: it still excludes every other program's lock of the range, and
+  // other readers may share it, which is harmless since none of them can write.
+  if (type == F_WRLCK) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY) type = F_RDLCK;
+  }
   struct flock fl = {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;

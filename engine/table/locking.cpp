@@ -64,16 +64,45 @@ void WaitSeconds(uint32_t seconds) {
   }
 }
 
-bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length) {
+bool RetryBusy(const std::function<bool()>& attempt_once) {
   const TableState& t = Tables();
   int attempt = 0;
   do {
-    if (LockRange(false, file, offset, length) == 0) return true;
+    if (attempt_once()) return true;
     if (attempt < t.RetryCount) WaitSeconds(t.RetryWait);
     ++attempt;
     if (attempt > t.RetryCount && t.RetryExhausted && t.RetryExhausted()) attempt = 0;
   } while (attempt <= t.RetryCount);
   return false;
+}
+
+bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length) {
+  uint32_t failure = 0;
+  // Only a range held by another program is worth waiting for; any other failure is an
+  // error of its own and is reported, not passed off as a collision.
+  const bool locked = RetryBusy([&] {
+    failure = LockRange(false, file, offset, length);
+    return failure != platform::kErrLockViolation;
+  });
+  if (failure != 0 && failure != platform::kErrLockViolation) {
+    SetError(uint16_t(failure), "Cannot lock " + file.path() + " [LockWithRetry]");
+    return false;
+  }
+  return locked && failure == 0;
+}
+
+HeaderWriteLock::HeaderWriteLock(DbfArea& area) : area_(area) {
+  if (!Tables().LockingOn || area.exclusive || area.is_virtual || area.table_lock_held) return;
+  held_ = taken_ = LockWithRetry(area.file, Tables().LockBase, 1);
+}
+
+HeaderWriteLock::~HeaderWriteLock() {
+  if (taken_) LockRange(true, area_.file, Tables().LockBase, 1);
+}
+
+uint64_t FileLockSpan() {
+  // Record n is locked at lock base + its offset, and no offset reaches kMaxTableBytes.
+  return std::max<uint64_t>(Tables().FileLockLength, kMaxTableBytes - 1);
 }
 
 bool LockRecordNode(DbfArea& area, int32_t n) {
@@ -87,13 +116,17 @@ bool LockRecordNode(DbfArea& area, int32_t n) {
 bool LockDbfFile() {
   if (!Tables().LockingOn) return true;
   if (AreaNotInUse("LockDbfFile")) return false;
-  return LockWithRetry(CurrentArea()->file, Tables().LockBase, 1);
+  DbfArea& area = *CurrentArea();
+  if (!LockWithRetry(area.file, Tables().LockBase, 1)) return false;
+  area.table_lock_held = true;
+  return true;
 }
 
 void UnlockDbfFile() {
   if (AreaNotInUse("UnlockDbfFile")) return;
   DbfArea& area = *CurrentArea();
   uint32_t code = LockRange(true, area.file, Tables().LockBase, 1);
+  area.table_lock_held = false;
   if (code != 0)
     SetError(uint16_t(code), " Error attempting to UNLOCK file " + area.file_name +
                                  "\r in Workarea " + Num(CurrentAreaNumber()));
@@ -155,7 +188,7 @@ void Unlock() {
   if (area.lock_state == LockState::Records) {
     UnlockRec(-3);
   } else if (Tables().LockingOn && !area.exclusive) {
-    uint64_t length = area.lock_state == LockState::File ? Tables().FileLockLength : 1;
+    uint64_t length = area.lock_state == LockState::File ? FileLockSpan() : 1;
     Errors().ErrorCode = uint16_t(LockRange(true, area.file, uint64_t(Tables().LockBase) + 1, length));
   }
   area.lock_state = LockState::None;
@@ -175,6 +208,7 @@ uint32_t ReopenDbf(bool exclusive) {
   area.lock_list.clear();
   area.lock_count = 0;
   area.lock_state = LockState::None;
+  area.table_lock_held = false;
   if (uint32_t error = area.file.Open(path, mode); error != 0) {
     // Keep the area usable in the mode it had.
     area.file.Open(path, old_mode);
@@ -201,6 +235,9 @@ bool LockMemoPad() {
     // Another program holds the pad for a moment: wait a real interval before retrying.
     if (attempt + 1 < kMemoPadAttempts) platform::SleepMs(t.MemoPadRetryMs);
   }
+  // Held longer than that: a program that asked to wait for busy locks goes on waiting.
+  if (!locked && (t.RetryCount > 0 || t.RetryExhausted))
+    locked = LockWithRetry(area->memo->file, kMemoPadOffset, 1);
   area->memo->pad_locked = locked;
   return locked;
 }
@@ -257,7 +294,7 @@ bool LockWide(LockState state, uint64_t length, const char* op) {
 }
 }  // namespace
 
-bool FLock() { return LockWide(LockState::File, Tables().FileLockLength, "FLock"); }
+bool FLock() { return LockWide(LockState::File, FileLockSpan(), "FLock"); }
 bool LockSingleByte() { return LockWide(LockState::SingleByte, 1, "LockSingleByte"); }
 
 }  // namespace zedra

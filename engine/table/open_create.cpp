@@ -114,7 +114,14 @@ bool Use(const std::string& name, const UseOptions& options) {
   // A rewrite that a killed process left half-way is finished or undone first.
   if (!FinishInterruptedRewrite(path)) return false;
   auto area = std::make_unique<DbfArea>();
-  if (uint32_t error = area->file.Open(path, mode); error != 0) {
+  // A table that another program holds in a sharing mode that excludes ours is waited
+  // for as a busy lock is.
+  uint32_t open_error = 0;
+  RetryBusy([&] {
+    open_error = area->file.Open(path, mode);
+    return open_error != platform::kErrSharingViolation;
+  });
+  if (uint32_t error = open_error; error != 0) {
     SetError(uint16_t(error), "Unable to open " + path + " [Use]");
     return false;
   }

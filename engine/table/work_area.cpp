@@ -151,16 +151,34 @@ uint32_t WriteDbfEofMarker(DbfArea& area) {
                            std::span<const uint8_t>(&marker, 1));
 }
 
+namespace {
+
+// Writes the header and, after appends, the end-of-file marker. A shared table takes its
+// lock byte and its count afresh from the file first, so that neither write lands on a
+// record another program appended since, nor lowers the count it wrote. 0 or the code.
+uint32_t WriteHeaderAndMarker(DbfArea& area) {
+  HeaderWriteLock lock(area);
+  if (!lock.held()) return ErrorCode() != 0 ? ErrorCode() : platform::kErrLockViolation;
+  RefreshRecCount(area);
+  uint32_t error = 0;
+  {
+    AutoReportScope quiet(false);
+    WriteDbfHeader(area);
+    error = ErrorCode();
+  }
+  if (error == 0 && area.update_state == UpdateState::Appended) error = WriteDbfEofMarker(area);
+  return error;
+}
+
+}  // namespace
+
 void FlushDbfHeader(DbfArea& area) {
   Errors().ErrorCode = 0;
   if (area.update_state != UpdateState::Changed && area.update_state != UpdateState::Appended)
     return;
-  WriteDbfHeader(area);
-  if (ErrorCode() == 0 && area.update_state == UpdateState::Appended) {
-    if (uint32_t e = WriteDbfEofMarker(area); e != 0) {
-      Errors().ErrorCode = uint16_t(e);
-      if (Errors().AutoReport) SetError(uint16_t(e), "File:  " + area.file_name + " [FlushDbfHeader]");
-    }
+  if (uint32_t e = WriteHeaderAndMarker(area); e != 0) {
+    Errors().ErrorCode = uint16_t(e);
+    if (Errors().AutoReport) SetError(uint16_t(e), "File:  " + area.file_name + " [FlushDbfHeader]");
   }
   area.update_state = UpdateState::Clean;
   if (ErrorCode() == 0) FlushFile(area.file);
@@ -298,6 +316,11 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
     if (VirtualHandler()) VirtualHandler()(area);
     return;
   }
+  if (appending && area.RecordOffset(m + 1) + 1 > kMaxTableBytes) {
+    SetError(212, "Table " + area.file_name + " cannot grow past " + Num(long(kMaxTableBytes)) +
+                      " bytes [Replace/Append/PutDbfRecord]");
+    return;
+  }
   const int32_t old_count = area.record_count, old_current = area.current_record;
   if (appending) {
     area.record_count = m;
@@ -345,12 +368,7 @@ void CloseDbf(DbfArea& area) {
   uint32_t error = 0;
   if (area.file.IsOpen() &&
       (area.update_state == UpdateState::Changed || area.update_state == UpdateState::Appended)) {
-    {
-      AutoReportScope quiet(false);
-      WriteDbfHeader(area);
-      error = ErrorCode();
-    }
-    if (error == 0 && area.update_state == UpdateState::Appended) error = WriteDbfEofMarker(area);
+    error = WriteHeaderAndMarker(area);
   }
   uint32_t close_error = area.file.Close();
   if (error == 0) error = close_error;

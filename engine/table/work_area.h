@@ -74,6 +74,7 @@ struct DbfArea {
   std::vector<int32_t> lock_list;        // record locks, the first taken first
   std::vector<uint8_t> second_image;
   bool exclusive = false;
+  bool table_lock_held = false;          // LockDbfFile holds the table lock byte
   std::shared_ptr<void> index_part;      // the index layer's state for this area
   std::vector<uint8_t> read_buffer;      // scratch of GetDbfRecord, kept between reads
 
@@ -142,6 +143,9 @@ bool AreaNotInUse(const std::string& operation);
 void RefreshRecCount(DbfArea& area);
 void WriteDbfHeader(DbfArea& area);
 void FlushDbfHeader(DbfArea& area);
+// The largest size a table may reach, end-of-file marker included: record offsets stay
+// in the signed 32-bit range.
+inline constexpr uint64_t kMaxTableBytes = 0x7FFFFFFF;
 // Writes the 0x1A end-of-file byte after the last record; 0 or the platform's code.
 uint32_t WriteDbfEofMarker(DbfArea& area);
 // Turns a record image (deletion flag first) between the area's readable and stored
@@ -190,6 +194,28 @@ uint32_t LockRange(bool unlock, const EngineFile& file, uint64_t offset, uint64_
 // Waits while the pump processes window messages.
 void WaitSeconds(uint32_t seconds);
 bool LockWithRetry(const EngineFile& file, uint64_t offset, uint64_t length);
+// Runs attempt (true on success) with the retry policy: the retry count, the wait
+// between attempts and the retry-exhausted callback.
+bool RetryBusy(const std::function<bool()>& attempt);
+// Takes the table lock byte of a shared area for one header write, unless locking is off,
+// the area is exclusive or it holds the byte already (LockDbfFile); releases it on
+// destruction when it took it. held() tells whether writing may go on.
+class HeaderWriteLock {
+ public:
+  explicit HeaderWriteLock(DbfArea& area);
+  ~HeaderWriteLock();
+  HeaderWriteLock(const HeaderWriteLock&) = delete;
+  HeaderWriteLock& operator=(const HeaderWriteLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  DbfArea& area_;
+  bool held_ = true;
+  bool taken_ = false;
+};
+// The length of the file lock range: the configured length, or more, so that it covers
+// the record locks of a table of the largest size.
+uint64_t FileLockSpan();
 // Locks record n of the area (with the retry policy) and adds it to the record-lock list.
 bool LockRecordNode(DbfArea& area, int32_t n);
 bool LockDbfFile();

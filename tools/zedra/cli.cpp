@@ -7,11 +7,23 @@
 
 #include "base/errors.h"
 #include "engine.h"
+#include "table/work_area.h"
 
 namespace zedra::cli {
 namespace {
 
 constexpr const char* kVersion = "zedra 1.0";
+
+// How long a command waits for a lock or a table that another program holds.
+constexpr long long kDefaultWaitSeconds = 10;
+constexpr long long kMaxWaitSeconds = 255 * 255;
+
+// Waits of whole seconds through the engine's retry policy, about `seconds` in all.
+void SetWaitPolicy(long long seconds) {
+  const long long wait = seconds <= 255 ? 1 : (seconds + 254) / 255;
+  Tables().RetryWait = uint8_t(wait);
+  Tables().RetryCount = uint8_t(seconds / wait);
+}
 
 const std::vector<Command> kCommands = {
     {"errors", "errors CODE", "Prints the engine's text of an error code.", {}, CmdErrors},
@@ -84,6 +96,9 @@ void PrintHelp(std::ostream& out) {
     }
   }
   out << "\n\"--\" ends the options, so that an argument beginning with \"-\" can follow it.\n"
+      << "Every command takes --wait SECONDS (default " << kDefaultWaitSeconds
+      << "): how long to wait for a lock or\n"
+      << "a table that another program holds before failing with the engine's error.\n"
       << "Errors are printed on standard error as \"Error # CODE (text)\" with the engine's\n"
       << "message; the exit status is then non-zero (2 for a usage error, 1 otherwise; an\n"
       << "engine code itself is never the exit status, since POSIX keeps only its low 8 bits).\n";
@@ -202,11 +217,18 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
       return 0;
     }
   }
-  if (!ParseArgs(rest, command->options, &args, &error)) return UsageError(*command, error, err);
+  OptionSpec options = command->options;
+  options.with_value.insert("--wait");
+  if (!ParseArgs(rest, options, &args, &error)) return UsageError(*command, error, err);
+  long long wait = kDefaultWaitSeconds;
+  if (args.Has("--wait") && (!ParseInt(args.Value("--wait"), &wait) || wait < 0 || wait > kMaxWaitSeconds))
+    return UsageError(*command, "--wait takes a number of seconds from 0 to " +
+                                    std::to_string(kMaxWaitSeconds), err);
 
   EngineStartup();
   // The tool reports failures itself instead of halting.
   SetAutoReport(false);
+  SetWaitPolicy(wait);
   int status;
   try {
     status = command->run(args, out, err);

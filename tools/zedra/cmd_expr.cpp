@@ -52,7 +52,9 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
   }
 
   if (args.Has("--table")) {
-    if (!Use(args.Value("--table"))) {
+    UseOptions read_only;
+    read_only.read_only = true;  // evaluating reads the table and its memos, nothing more
+    if (!Use(args.Value("--table"), read_only)) {
       int status = ReportEngineFailure(err);
       return status ? status : 1;
     }

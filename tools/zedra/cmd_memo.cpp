@@ -70,7 +70,9 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 3) return UsageError(command, "TABLE FIELD RECNO are needed", err);
   if (!ParseInt(args.positional[2], &recno) || recno < 1)
     return UsageError(command, "RECNO must be a record number from 1", err);
-  if (!Use(args.positional[0])) return Fail(err);
+  UseOptions read_only;
+  read_only.read_only = true;  // reading needs no write access to the files
+  if (!Use(args.positional[0], read_only)) return Fail(err);
   int k = FieldNumber(args.positional[1]);
   if (k == 0 || FieldAt(k)->type != 'M') {
     CloseAllAreas();

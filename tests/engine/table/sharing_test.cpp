@@ -1,7 +1,10 @@
 // Locks and sharing between two real processes: record and file locks, the record count
 // of shared and exclusive areas, exclusive opens, the retry policy, the memo pad lock and
 // a writer killed half-way.
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstdlib>
 
 #include "platform/platform.h"
 #include "table_test_util.h"
@@ -103,12 +106,14 @@ TEST_F(SharingTest, FileLockAndUnlockReleaseExactlyTheirRanges) {
     return WaitChild(pid);
   };
   EXPECT_EQ(probe(base + 1, 1), 1);
-  EXPECT_EQ(probe(base + Tables().FileLockLength, 1), 1);
-  EXPECT_EQ(probe(base + Tables().FileLockLength + 1, 1), 0) << "just past the file lock";
+  const uint64_t span = FileLockSpan();
+  EXPECT_EQ(probe(base + Tables().FileLockLength + 1, 1), 1) << "past 1 GiB of records";
+  EXPECT_EQ(probe(base + span, 1), 1);
+  EXPECT_EQ(probe(base + span + 1, 1), 0) << "just past the file lock";
   EXPECT_EQ(probe(base, 1), 0) << "the table lock byte is separate";
   Unlock();
   EXPECT_EQ(CurrentArea()->lock_state, LockState::None);
-  EXPECT_EQ(probe(base + 1, Tables().FileLockLength), 0);
+  EXPECT_EQ(probe(base + 1, span), 0);
   ASSERT_TRUE(LockSingleByte());
   EXPECT_EQ(probe(base + 1, 1), 1);
   EXPECT_EQ(probe(base + 2, 1), 0);
@@ -218,6 +223,21 @@ TEST_F(SharingTest, MemoPadLockWaitsARealIntervalBetweenAttempts) {
   EXPECT_TRUE(CurrentArea()->memo->pad_locked);
   EXPECT_TRUE(UnlockMemoPad());
   EXPECT_FALSE(CurrentArea()->memo->pad_locked);
+  // With the retry policy asking for more, the wait goes on beyond the quick attempts.
+  Signal held;
+  pid = StartChild([&] {
+    EngineFile f;
+    if (f.Open(File("S.DBT"), 66) != 0 || platform::LockRegion(f.handle(), 10, 1) != 0) return 1;
+    held.Send();
+    platform::SleepMs(1500);
+    return 0;
+  });
+  ASSERT_TRUE(held.Wait());
+  Tables().RetryCount = 10;
+  Tables().RetryWait = 1;
+  EXPECT_TRUE(LockMemoPad());
+  EXPECT_TRUE(UnlockMemoPad());
+  EXPECT_EQ(WaitChild(pid), 0);
   CurrentArea()->has_memo = false;
   CurrentArea()->memo.reset();
 }
@@ -275,6 +295,213 @@ TEST_F(SharingTest, ReopenSwitchesTheSharingMode) {
   CloseArea();
   ASSERT_TRUE(Use(path_, Exclusive()));
   EXPECT_EQ(ReopenDbf(false), 5u);
+}
+
+uint64_t ReadFileSize(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+// A sparse table that claims `size` bytes: its records past the written ones read as
+// zeros, which is all that locks and the size limit look at.
+void MakeSparseTable(const std::string& path, uint64_t size) {
+  WriteFileBytes(path, MakeDbf(0x03, {{"NAME", 'C', 8}}, {" one"}, false));
+  ASSERT_EQ(truncate(path.c_str(), off_t(size)), 0);
+}
+
+TEST_F(SharingTest, FileLockCoversRecordsPastOneGiBAndTablesStopAtTwo) {
+  const std::string big = File("BIG.DBF");
+  MakeSparseTable(big, 0x60000000);  // 1.5 GiB
+  ASSERT_TRUE(Use(big));
+  const int32_t last = RecCount();
+  ASSERT_GT(CurrentArea()->RecordOffset(last), uint64_t(Tables().FileLockLength));
+  ASSERT_TRUE(FLock());
+  pid_t pid = StartChild([&] {
+    Select(2);
+    if (!Use(big)) return 9;
+    int result = 0;
+    if (RLock(last)) result |= 1;  // must fail: inside the file lock
+    if (RLock(2)) result |= 2;
+    return result;
+  });
+  EXPECT_EQ(WaitChild(pid), 0);
+  // The other way round: a record lock past 1 GiB keeps the file lock out.
+  Unlock();
+  ASSERT_TRUE(RLock(last));
+  pid = StartChild([&] {
+    Select(2);
+    if (!Use(big)) return 9;
+    return FLock() ? 1 : 0;
+  });
+  EXPECT_EQ(WaitChild(pid), 0);
+  CloseArea();
+
+  // One record short of the limit: that record fits, the next one is refused.
+  MakeSparseTable(big, kMaxTableBytes - 9 - 1 - 5);
+  ASSERT_TRUE(Use(big));
+  ASSERT_TRUE(AppendBlank()) << TakeError();
+  const uint64_t size = ReadFileSize(big);
+  EXPECT_LE(size, kMaxTableBytes);
+  EXPECT_FALSE(AppendBlank());
+  EXPECT_EQ(ErrorCode(), 212);
+  EXPECT_NE(Errors().PendingMessage.find("cannot grow past 2147483647 bytes"), std::string::npos)
+      << Errors().PendingMessage;
+  TakeError();
+  CloseArea();
+  EXPECT_EQ(ReadFileSize(big), size) << "nothing written";
+  remove(big.c_str());
+}
+
+// Another program appends at the moment this one writes its header at close: the count
+// and the end marker must take that record into account, never land on it.
+TEST_F(SharingTest, CloseWritesItsHeaderUnderTheTableLockWithAFreshCount) {
+  for (bool rewrite : {false, true}) {
+    WriteFileBytes(path_, MakeDbf(0x03, {{"NAME", 'C', 8}}, {" one", " two", " three"}));
+    Select(2);
+    ASSERT_TRUE(Use(path_));  // the other program: its own open file, its own locks
+    Select(1);
+    ASSERT_TRUE(Use(path_));
+    if (rewrite) {
+      ASSERT_TRUE(RLock(1));
+      ASSERT_TRUE(SetFieldText(1, "uno"));
+      ASSERT_TRUE(Replace());
+    } else {
+      ASSERT_TRUE(AppendBlank());
+      ASSERT_TRUE(SetFieldText(1, "four"));
+      ASSERT_TRUE(Replace());
+    }
+    bool inside = false, other_appended = false;
+    platform::SetFaultHook([&](platform::FileChange change, size_t*) -> uint32_t {
+      if (inside || change != platform::FileChange::Write) return 0;
+      inside = true;
+      Select(2);
+      ClearRecord();
+      SetFieldText(1, "other");
+      other_appended = AppendRecord();
+      Errors().ErrorCode = 0;
+      CloseArea();  // the other program is done before this one finishes its close
+      Select(1);
+      platform::SetFaultHook(nullptr);
+      return 0;
+    });
+    CloseArea();
+    platform::SetFaultHook(nullptr);
+    ASSERT_TRUE(inside);
+    // Refused while the header was written, the other program's append goes through now.
+    if (!other_appended) {
+      Select(2);
+      ASSERT_TRUE(Use(path_));
+      ClearRecord();
+      ASSERT_TRUE(SetFieldText(1, "other"));
+      ASSERT_TRUE(AppendRecord()) << TakeError();
+      CloseArea();
+      Select(1);
+    }
+
+    const std::string bytes = ReadFileBytes(path_);
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    const uint16_t hl = GetLE16(b + 8), rl = GetLE16(b + 10);
+    const uint32_t records = uint32_t((bytes.size() - hl) / rl);
+    const uint32_t expected = rewrite ? 4 : 5;
+    EXPECT_EQ(records, expected) << "rewrite " << rewrite;
+    EXPECT_EQ(GetLE32(b + 4), expected) << "header count, rewrite " << rewrite;
+    for (uint32_t r = 0; r < records; ++r) {
+      EXPECT_EQ(bytes[hl + r * rl], ' ') << "record " << r + 1 << ", rewrite " << rewrite;
+    }
+    EXPECT_EQ(bytes.substr(hl + (records - 1) * rl + 1, 5), "other");
+    EXPECT_EQ(bytes.back(), '\x1A');
+  }
+}
+
+// Tables on files this program may only read: every reading command works and locks
+// either work or fail with an error of their own.
+TEST_F(SharingTest, ReadOnlyTablesReadAndLockThroughEveryCommand) {
+  const std::string zedra = ZEDRA_TOOL_PATH;
+  const std::string table = File("RO.DBF");
+  std::string out;
+  ASSERT_EQ(RunCommand(zedra + " create " + table + " --field NAME:C:8 --field NOTES:M", &out), 0) << out;
+  ASSERT_EQ(RunCommand(zedra + " append " + table + " NAME=one NOTES=first", &out), 0) << out;
+  chmod(table.c_str(), 0444);
+  chmod(File("RO.DBT").c_str(), 0444);
+  chmod(dir_.path().c_str(), 0755);
+  // root may write anything: the commands run as an ordinary user then.
+  const std::string as_user = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  ASSERT_EQ(RunCommand(as_user + zedra + " append --wait 0 " + table + " NAME=two 2>&1", &out), 1)
+      << "the files are read only: " << out;
+  EXPECT_EQ(RunCommand(as_user + zedra + " memo " + table + " NOTES 1 2>&1", &out), 0) << out;
+  EXPECT_EQ(out, "first");
+  EXPECT_EQ(RunCommand(as_user + zedra + " eval --table " + table + " NOTES 2>&1", &out), 0) << out;
+  EXPECT_EQ(out.substr(out.rfind('\t') + 1), "first\n") << out;
+  EXPECT_EQ(RunCommand(as_user + zedra + " list " + table + " 2>&1", &out), 0) << out;
+  EXPECT_NE(out.find("first"), std::string::npos) << out;
+  EXPECT_EQ(RunCommand(as_user + zedra + " info " + table + " 2>&1", &out), 0) << out;
+
+  // A read-only open locks as a reader: it keeps writers out of what it holds.
+  UseOptions read_only;
+  read_only.read_only = true;
+  ASSERT_TRUE(Use(table, read_only));
+  ASSERT_TRUE(RLock(1)) << TakeError();
+  ASSERT_TRUE(LockDbfFile()) << TakeError();
+  pid_t pid = StartChild([&] {
+    Select(2);
+    if (!Use(table)) return 9;
+    int result = 0;
+    if (RLock(1)) result |= 1;
+    if (LockDbfFile()) result |= 2;
+    if (ErrorCode() != 0) result |= 4;  // a collision is a plain false
+    return result;
+  });
+  EXPECT_EQ(WaitChild(pid), 0);
+  UnlockDbfFile();
+  EXPECT_TRUE(UnlockRec(1));
+  ASSERT_TRUE(FLock()) << TakeError();
+  CloseArea();
+  // A lock that fails for any reason but another program's lock says so.
+  EngineFile closed;
+  EXPECT_FALSE(LockWithRetry(closed, Tables().LockBase, 1));
+  EXPECT_EQ(ErrorCode(), platform::kErrInvalidHandle);
+}
+
+// The tool waits for a table lock or a table that another program holds, through the
+// retry policy, and fails with the engine's message once --wait has run out.
+TEST_F(SharingTest, ToolWaitsForBusyLocksAndTables) {
+  const std::string append = std::string(ZEDRA_TOOL_PATH) + " append ";
+  std::string out;
+  for (bool exclusive : {false, true}) {
+    ASSERT_TRUE(Use(path_, exclusive ? Exclusive() : UseOptions{}));
+    if (!exclusive) {
+      ASSERT_TRUE(LockDbfFile());
+    }
+    EXPECT_EQ(RunCommand(append + "--wait 0 " + path_ + " NAME=lost 2>&1", &out), 1);
+    EXPECT_EQ(out.rfind(exclusive ? "Error # 32 (File sharing violation)\n"
+                                  : "Error # 33 (File lock violation)\n", 0), 0u) << out;
+    // Released while the tool waits: its append goes through.
+    // Started through exec, so that it shares none of our open files (nor their locks).
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      const std::string command = append + "--wait 20 " + path_ + " NAME=waited >/dev/null";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    platform::SleepMs(1500);
+    if (exclusive) {
+      CloseArea();
+    } else {
+      UnlockDbfFile();
+    }
+    EXPECT_EQ(WaitChild(pid), 0) << "exclusive " << exclusive;
+    CloseArea();
+  }
+  ASSERT_TRUE(Use(path_));
+  EXPECT_EQ(RecCount(), 5);
+  for (int32_t n : {4, 5}) {
+    Goto(n);
+    EXPECT_EQ(FieldText(1), "waited");
+  }
+  EXPECT_EQ(RunCommand(std::string(ZEDRA_TOOL_PATH) + " pack --wait 0 " + path_ + " 2>&1", &out), 1);
+  EXPECT_EQ(out.rfind("Error # 32 (File sharing violation)\n", 0), 0u) << out;
+  EXPECT_EQ(RunCommand(append + "--wait x " + path_ + " NAME=x 2>&1", &out), 2);
 }
 
 }  // namespace
