@@ -77,6 +77,17 @@ FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t*
     *error = last_error = e;
     return kInvalidFile;
   }
+  // Another program may have replaced the file under its name (a pack renames the
+  // rewritten table over the old one) between the open and the share lock: the lock
+  // then guards a file nobody else will see. Such an open counts as a sharing conflict,
+  // so that the caller's retry opens the name again.
+  struct stat named;
+  if (fstat(fd, &st) == 0 &&
+      (::stat(path.c_str(), &named) != 0 || named.st_ino != st.st_ino || named.st_dev != st.st_dev)) {
+    ::close(fd);
+    *error = last_error = kErrSharingViolation;
+    return kInvalidFile;
+  }
   // Truncation waits until the share lock is ours: truncating a file another program has
   // open exclusively would destroy its data.
   if ((extra & O_CREAT) && ftruncate(fd, 0) != 0) {
