@@ -470,7 +470,8 @@ int32_t EditMemo(int32_t current_block) {
     MemoError(kErrMemoDiskSpace, MemoMsgName());
     return 0;
   }
-  int64_t pos = LockMemoPadAndSeekEOF("EditMemo/CloseMemo");
+  MemoEndSnapshot before;
+  int64_t pos = LockPadAndSeekEnd("EditMemo/CloseMemo", &before);
   if (pos == 0) return 0;
   const uint16_t bs = m->block_size;
   const MemoTransform& transform = area->write_transform;
@@ -523,11 +524,12 @@ int32_t EditMemo(int32_t current_block) {
       if (block == 0) return 0;
     }
     start = uint64_t(block) * bs;
-    if (!WriteGroupHeader(int64_t(start), uint32_t(total), m->file)) return 0;
     // The first buffer holds 8 bytes less, as the group header precedes it.
     const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
     size_t first = std::min<size_t>(data.size(), unit - kGroupHeaderSize);
-    ok = WritePieces(m->file, int64_t(start + kGroupHeaderSize), p, first, unit, transform, &err);
+    err = PutGroupHeader(m->file, start, uint32_t(total), m->kind);
+    ok = err == 0 &&
+         WritePieces(m->file, int64_t(start + kGroupHeaderSize), p, first, unit, transform, &err);
     if (ok && first < data.size())
       ok = WritePieces(m->file, int64_t(start + kGroupHeaderSize + first), p + first,
                        data.size() - first, unit, transform, &err);
@@ -536,10 +538,12 @@ int32_t EditMemo(int32_t current_block) {
   t.breaks_allocated = false;
   t.breaks.clear();
   if (!ok) {
-    MemoError(kErrWriteFault, where);
+    // The memo's blocks at the end of the file go again; the file ends where it did.
+    before.Restore(m->file);
+    MemoError(MemoWriteFault(err), where);
     return 0;
   }
-  UpdateMemoHeader();
+  UpdateMemoHeaderWith(&before);
   return block;
 }
 

@@ -283,6 +283,41 @@ void GetDbfRecord(DbfArea& area, int32_t n) {
   TranslateRecord(area, area.record, false);
 }
 
+namespace {
+
+// What a record write may change, kept to be put back when the write fails: the file's
+// size and the bytes the write covers (on an append the end-of-file marker and whatever
+// trails it).
+class RecordWriteUndo {
+ public:
+  RecordWriteUndo(const EngineFile& file, uint64_t offset, size_t length)
+      : file_(file), offset_(offset) {
+    uint32_t error = 0;
+    size_ = file.Size(&error);
+    known_ = error == 0;
+    if (known_ && offset < size_) {
+      old_.resize(size_t(std::min<uint64_t>(size_ - offset, length)));
+      known_ = file.ReadAt(offset, old_) == 0;
+    }
+  }
+
+  void Restore() const {
+    if (!known_) return;
+    // Cutting first, so that putting the old bytes back never needs room on the disk.
+    if (file_.Size() > size_) file_.Truncate(size_);
+    if (!old_.empty()) file_.WriteAt(offset_, old_);
+  }
+
+ private:
+  const EngineFile& file_;
+  uint64_t offset_;
+  uint64_t size_ = 0;
+  bool known_ = false;
+  std::vector<uint8_t> old_;
+};
+
+}  // namespace
+
 void PutDbfRecord(DbfArea& area, int32_t n) {
   if (n <= 0) {
     // A record number below 1 would address the header.
@@ -303,12 +338,16 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
     area.record_count = m;
     area.current_record = m;
   }
-  // The buffer keeps its readable form: the stored form is made in a copy.
+  // The buffer keeps its readable form: the stored form is made in a copy. An appended
+  // record carries the end-of-file marker after it in the same write.
   std::vector<uint8_t> stored = area.record;
   TranslateRecord(area, stored, true);
+  if (appending) stored.push_back(kDbfEofMarker);
+  const RecordWriteUndo undo(area.file, area.RecordOffset(m), stored.size());
   uint32_t error = area.file.WriteAt(area.RecordOffset(m), stored);
   if (error != 0) {
-    // The record is not in the file: do not count it.
+    // The record is not in the file: do not count it, and leave no part of it behind.
+    undo.Restore();
     if (appending) {
       area.record_count = old_count;
       area.current_record = old_current;
@@ -319,10 +358,24 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
   // Keep Peek's cache in step with the file.
   UpdatePeekCache(area, m, 0, stored.data(), area.record_length);
   if (appending) {
+    const UpdateState old_state = area.update_state;
     area.update_state = UpdateState::Appended;
     if (table_state.WriteThrough) {
-      FlushDbfHeader(area);
-      if (ErrorCode() != 0 && !Errors().AutoReport)
+      {
+        AutoReportScope quiet(false);
+        FlushDbfHeader(area);
+        if (ErrorCode() != 0) {
+          // The header did not take the new count: the record goes again.
+          const uint16_t code = ErrorCode();
+          TakeErrorMessage();
+          undo.Restore();
+          area.record_count = old_count;
+          area.current_record = old_current;
+          area.update_state = old_state;
+          Errors().ErrorCode = code;
+        }
+      }
+      if (ErrorCode() != 0)
         SetError(ErrorCode(), "File:  " + area.file_name + " [Replace/Append/PutDbfRecord]");
     }
   } else {
