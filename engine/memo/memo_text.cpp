@@ -646,6 +646,20 @@ std::string GetMemoText(int k) {
   return ReadMemoText(MemoRefOf(raw));
 }
 
+namespace {
+
+// Puts a memo's block number (blanks for 0) into field f of the record buffer.
+bool StoreMemoRef(DbfArea& area, const FieldDesc& f, int32_t block) {
+  std::string value = block == 0 ? std::string() : std::to_string(block);
+  if (value.size() > f.length) return false;
+  value.insert(0, f.length - value.size(), ' ');
+  if (area.record.size() < size_t(f.offset) + f.length) return false;
+  std::memcpy(area.record.data() + f.offset, value.data(), value.size());
+  return true;
+}
+
+}  // namespace
+
 bool ReplaceMemo(int k, const std::string& text) {
   const FieldDesc* f = MemoField(k, "ReplaceMemo");
   if (!f) return false;
@@ -657,12 +671,50 @@ bool ReplaceMemo(int k, const std::string& text) {
   uint32_t errors = MemoErrorCount();
   int32_t block = AddMemo(text);
   if (MemoErrorCount() != errors) return false;
-  std::string value = block == 0 ? std::string() : std::to_string(block);
-  if (value.size() > f->length) return false;
-  value.insert(0, f->length - value.size(), ' ');
-  if (area->record.size() < size_t(f->offset) + f->length) return false;
-  std::memcpy(area->record.data() + f->offset, value.data(), value.size());
-  return true;
+  return StoreMemoRef(*area, *f, block);
+}
+
+bool AppendRecordWithMemos(const std::vector<MemoValue>& memos) {
+  const std::string op = "AppendRecordWithMemos";
+  if (AreaNotInUse(op)) return false;
+  DbfArea* area = CurrentArea();
+  std::vector<const FieldDesc*> fields;
+  for (const MemoValue& v : memos) {
+    fields.push_back(MemoField(v.field, op));
+    if (!fields.back()) return false;
+  }
+  if (!memos.empty() && !area->memo) {
+    MemoError(kErrNoMemo, area->file_name + " No Memo Field [" + op + "]");
+    return false;
+  }
+  // The memos written so far: the file as it was before the first, and where the last
+  // ended. Contiguous while no other program's memo came between two of ours.
+  MemoEndSnapshot first;
+  uint64_t end = 0;
+  bool wrote = false, contiguous = true, ok = true;
+  HeldError held = HoldErrors([&] {
+    for (size_t i = 0; i < memos.size() && ok; ++i) {
+      MemoEndSnapshot before;
+      uint64_t after = 0;
+      const uint32_t errors = MemoErrorCount();
+      const int32_t block = AddMemoAtEnd(memos[i].text, &before, &after);
+      ok = MemoErrorCount() == errors;
+      if (!ok || block == 0) continue;
+      if (!wrote) first = std::move(before);
+      else if (before.size != end) contiguous = false;
+      wrote = true;
+      end = after;
+      ok = StoreMemoRef(*area, *fields[i], block);
+    }
+    if (ok) ok = AppendRecord();
+  });
+  if (ok && held.code == 0) return true;
+  if (wrote && CurrentArea() == area && area->memo && LockMemoPad()) {
+    if (contiguous && area->memo->file.Size() == end) first.Restore(area->memo->file);
+    UnlockMemoPad();
+  }
+  if (held.code != 0) SetError(held.code, held.message);
+  return false;
 }
 
 }  // namespace zedra

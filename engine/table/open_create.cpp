@@ -331,19 +331,11 @@ bool CreateDbf(const std::string& name, uint8_t version, const std::vector<Field
     return false;
   }
   if (memo_version && MemoHookTable().CreateMemofile) {
-    uint16_t code = 0;
-    std::string message;
-    {
-      AutoReportScope quiet(false);
-      Errors().ErrorCode = 0;
-      MemoHookTable().CreateMemofile(path, version);
-      code = ErrorCode();
-      if (code != 0) message = TakeErrorMessage();
-    }
-    if (code != 0) {
+    HeldError held = HoldErrors([&] { MemoHookTable().CreateMemofile(path, version); });
+    if (held.code != 0) {
       // The memo layer has removed what it began of the memo file; the table goes too.
       platform::RemoveFile(path);
-      SetError(code, message);
+      SetError(held.code, held.message);
       return false;
     }
   }
