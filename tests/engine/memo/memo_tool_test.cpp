@@ -1,5 +1,7 @@
 // The zedra tool with memo fields: list, memo, append NAME=@FILE and pack, on tables
 // written by python3-dbf and read back by python3-dbfread.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "engine/memo/memo_test_util.h"
@@ -76,6 +78,34 @@ TEST_F(MemoToolTest, PackShrinksTheMemoFileAndKeepsEveryMemo) {
   for (int i : {1, 2, 4, 5})
     EXPECT_EQ(Run("memo " + File("T.DBF") + " NOTES " + std::to_string(recno++)),
               "memo " + std::to_string(i) + "\r\nline two");
+}
+
+}  // namespace
+}  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// A refused value refuses the whole append: its memo is not written either.
+TEST_F(MemoToolTest, ARefusedAppendLeavesTheMemoFileAsItWas) {
+  std::string table = PeerTable();
+  const std::string memo = ReadFileBytes(ForceExtension(table, "dbt"));
+  const std::string dbf = ReadFileBytes(table);
+  Run("append " + table + " NOTES=x NAME=" + std::string(40, 'n'), 1);
+  EXPECT_EQ(ReadFileBytes(ForceExtension(table, "dbt")), memo);
+  EXPECT_EQ(ReadFileBytes(table), dbf);
+}
+
+// A FIFO named like a table is refused at once; waiting for a writer would hang.
+TEST_F(MemoToolTest, AFifoNamedLikeATableIsRefusedWithoutWaiting) {
+  const std::string fifo = File("PIPE.DBF");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string output;
+  // timeout ends a regression with status 124 instead of hanging the suite.
+  const int status = RunCommand("timeout 20 " + kTool + " info " + fifo + " 2>&1", &output);
+  EXPECT_NE(status, 124) << output;
+  EXPECT_NE(status, 0) << output;
+  EXPECT_NE(output.find("not a regular file"), std::string::npos) << output;
 }
 
 }  // namespace
