@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "base/errors.h"
 #include "platform/platform.h"
@@ -32,9 +33,12 @@ bool AppendRecord() {
   // A shared append that cannot write the header afterwards takes its record back.
   const int32_t old_count = area->record_count, old_current = area->current_record;
   const UpdateState old_state = area->update_state;
-  const RecordWriteUndo undo_header(area->file, 0, kDbfFixedHeaderSize);
-  const RecordWriteUndo undo_record(area->file, area->RecordOffset(old_count + 1),
-                                    size_t(area->record_length) + 1);
+  std::optional<RecordWriteUndo> undo_header, undo_record;
+  if (shared) {
+    undo_header.emplace(area->file, 0, kDbfFixedHeaderSize);
+    undo_record.emplace(area->file, area->RecordOffset(old_count + 1),
+                        size_t(area->record_length) + 1);
+  }
   WriteBracket(true);
   PutDbfRecord(*area, area->record_count + 1);
   bool ok = ErrorCode() == 0;
@@ -58,8 +62,8 @@ bool AppendRecord() {
       }
       ok = ErrorCode() == 0;
       if (!ok) {
-        undo_record.Restore();
-        undo_header.Restore();
+        undo_record->Restore();
+        undo_header->Restore();
         area->record_count = old_count;
         area->current_record = old_current;
         area->update_state = old_state;

@@ -39,6 +39,9 @@ class RecordWriteUndo {
     }
   }
 
+  // The file's size before the write.
+  uint64_t size() const { return size_; }
+
   void Restore() const {
     if (!known_) return;
     // Cutting first, so that putting the old bytes back never needs room on the disk.

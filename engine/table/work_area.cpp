@@ -308,8 +308,10 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
   // record carries the end-of-file marker after it in the same write.
   std::vector<uint8_t> stored = area.record;
   TranslateRecord(area, stored, true);
-  if (appending) stored.push_back(kDbfEofMarker);
-  const RecordWriteUndo undo(area.file, area.RecordOffset(m), stored.size());
+  const RecordWriteUndo undo(area.file, area.RecordOffset(m), stored.size() + 1);
+  // Never over the first byte of data that follows (a record the count does not cover).
+  if (appending && area.RecordOffset(m) + stored.size() >= undo.size())
+    stored.push_back(kDbfEofMarker);
   uint32_t error = area.file.WriteAt(area.RecordOffset(m), stored);
   if (error != 0) {
     // The record is not in the file: do not count it, and leave no part of it behind.
