@@ -109,6 +109,11 @@ using FaultHook = std::function<uint32_t(FileChange change, size_t* size)>;
 // Installs the hook (an empty function removes it).
 void SetFaultHook(FaultHook hook);
 
+// A write beyond the process's file size limit (RLIMIT_FSIZE) ends the process with
+// SIGXFSZ by default. A program calls this once to have such writes fail with
+// kErrFileTooLarge instead, so that the engine can report them and undo what it began.
+void FailWritesBeyondSizeLimit();
+
 // ---------------------------------------------------------------------------------------
 // Names and directories
 

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -171,6 +172,8 @@ uint32_t ErrnoToWinError(int err) {
 uint32_t LastError() { return last_error; }
 
 void SetFaultHook(FaultHook hook) { fault_hook = std::move(hook); }
+
+void FailWritesBeyondSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
 
 FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error) {
   return OpenWith(path, mode, 0, error);

@@ -96,6 +96,24 @@ TEST_F(MemoToolTest, ARefusedAppendLeavesTheMemoFileAsItWas) {
   EXPECT_EQ(ReadFileBytes(table), dbf);
 }
 
+// Beyond the file size limit the tool reports error 101 and leaves both files as they
+// were, where the limit's signal would have ended it half-way.
+TEST_F(MemoToolTest, AnAppendBeyondTheFileSizeLimitIsADiskWriteError) {
+  std::string table = PeerTable();
+  const std::string memo = ReadFileBytes(ForceExtension(table, "dbt"));
+  const std::string dbf = ReadFileBytes(table);
+  std::string output;
+  const int status = RunCommand("ulimit -f 4 && " + kTool + " append " + table + " NAME=big NOTES=" +
+                                    std::string(5000, 'b') + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("Error # 101 (Disk write error (probable cause: Disk Full).)"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(ReadFileBytes(ForceExtension(table, "dbt")), memo);
+  EXPECT_EQ(ReadFileBytes(table), dbf);
+}
+
 // A FIFO named like a table is refused at once; waiting for a writer would hang.
 TEST_F(MemoToolTest, AFifoNamedLikeATableIsRefusedWithoutWaiting) {
   const std::string fifo = File("PIPE.DBF");

@@ -1,7 +1,6 @@
 // Full disks, short writes and files beyond the size limit: every failing write of an
 // append (with its memos), a record rewrite, a memo rewrite and a create reports error 101
 // and leaves the files byte for byte as they were.
-#include <signal.h>
 #include <sys/resource.h>
 
 #include "engine/memo/memo_test_util.h"
@@ -146,7 +145,7 @@ TEST_P(WriteFailureTest, AFileBeyondTheSizeLimitIsADiskWriteError) {
   MakeFilledTable();
   const std::string dbf = Dbf(), memo = Memo();
   pid_t child = StartChild([&] {
-    signal(SIGXFSZ, SIG_IGN);
+    platform::FailWritesBeyondSizeLimit();
     struct rlimit limit = {rlim_t(memo.size() + 1000), rlim_t(memo.size() + 1000)};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     if (!Use(File("T"), Exclusive())) return 3;
