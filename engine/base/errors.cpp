@@ -233,6 +233,16 @@ std::string TakeErrorMessage() {
   return message;
 }
 
+HeldError HoldErrors(const std::function<void()>& step) {
+  AutoReportScope quiet(false);
+  Errors().ErrorCode = 0;
+  step();
+  HeldError held;
+  held.code = ErrorCode();
+  if (held.code != 0) held.message = TakeErrorMessage();
+  return held;
+}
+
 std::string GetErrorText() {
   uint16_t code = Errors().LastError;
   if (code == 0) return "";

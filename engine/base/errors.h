@@ -68,6 +68,15 @@ class AutoReportScope {
   bool previous_;
 };
 
+// An error recorded while AutoReport was off, held back from reporting.
+struct HeldError {
+  uint16_t code = 0;
+  std::string message;
+};
+// Runs `step` with AutoReport off and takes the error it recorded (code 0: none), so that
+// the caller can undo what the step began before the error is reported with SetError.
+HeldError HoldErrors(const std::function<void()>& step);
+
 // The fatal path. The sink shows the text (cut to 255 characters) under the caption
 // "Program halted."; the exit then ends the program with the code. The defaults print
 // to standard error and call std::exit (which runs the engine's shut-down). Embedding

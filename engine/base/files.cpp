@@ -65,7 +65,13 @@ uint32_t EngineFile::Open(const std::string& path, uint32_t mode) {
 }
 
 uint32_t EngineFile::Create(const std::string& path, uint32_t mode) {
-  return Attach(platform::CreateFile, path, mode);
+  return WriteErrorCode(Attach(platform::CreateFile, path, mode));
+}
+
+uint32_t WriteErrorCode(uint32_t platform_error) {
+  if (platform_error == platform::kErrDiskFull || platform_error == platform::kErrFileTooLarge)
+    return kErrDiskWrite;
+  return platform_error;
 }
 
 uint32_t EngineFile::Attach(OpenFunction open, const std::string& path, uint32_t mode) {
@@ -96,12 +102,14 @@ uint32_t EngineFile::ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* 
 
 uint32_t EngineFile::WriteAt(uint64_t offset, std::span<const uint8_t> bytes) const {
   size_t put = 0;
-  return platform::WriteAt(fd_, offset, bytes, &put);
+  return WriteErrorCode(platform::WriteAt(fd_, offset, bytes, &put));
 }
 
 uint64_t EngineFile::Size(uint32_t* error) const { return platform::FileSize(fd_, error); }
 
-uint32_t EngineFile::Truncate(uint64_t size) const { return platform::TruncateFile(fd_, size); }
+uint32_t EngineFile::Truncate(uint64_t size) const {
+  return WriteErrorCode(platform::TruncateFile(fd_, size));
+}
 
 // ---------------------------------------------------------------------------------------
 // Names

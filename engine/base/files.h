@@ -19,7 +19,17 @@ struct FileState {
 };
 FileState& Files();
 
-// An open file addressed by explicit offsets. Move-only; closes itself.
+// Error 101, "Disk write error (probable cause: Disk Full).": what every layer reports
+// for a write that the disk could not take.
+inline constexpr uint16_t kErrDiskWrite = 101;
+
+// The engine's code for a failed write, extension or creation: a full disk (112), a short
+// write (the platform reports it as 112 too) and a file beyond the size limit (223) become
+// 101; every other platform code stays as it is.
+uint32_t WriteErrorCode(uint32_t platform_error);
+
+// An open file addressed by explicit offsets. Move-only; closes itself. Its writes,
+// truncations and creation report through WriteErrorCode.
 class EngineFile {
  public:
   EngineFile() = default;

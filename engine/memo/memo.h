@@ -174,4 +174,17 @@ std::string ReadMemoText(int32_t block);
 // buffer (Replace() then writes the record). An empty text clears the field.
 bool ReplaceMemo(int k, const std::string& text);
 
+// One memo text for memo field `field` of a record about to be appended.
+struct MemoValue {
+  int field = 0;
+  std::string text;
+};
+// Appends the record buffer (AppendRecord) with the given memo texts in its memo fields.
+// Every field is checked before anything is written, the memos are written next and the
+// record last. When a memo or the record cannot be written, the memos already written for
+// it are taken back, so that the memo file ends where it did, unless another program has
+// added memos behind them meanwhile (they then stay as blocks no record references,
+// which a pack drops). The error of the failed step is reported after that.
+bool AppendRecordWithMemos(const std::vector<MemoValue>& memos);
+
 }  // namespace zedra

@@ -47,31 +47,37 @@ uint32_t BlocksIn(uint64_t size, uint16_t block_size) {
   return uint32_t(size / block_size + (size % block_size ? 1 : 0));
 }
 
+uint32_t PutGroupHeader(const EngineFile& file, uint64_t position, uint32_t length,
+                        uint8_t kind) {
+  return file.WriteAt(position, GroupHeader::Encode(length, kind == kKindFpt ? kKindFpt : kKindDbase4));
+}
+
 bool WriteGroupHeaderOf(int64_t position, uint32_t length, const EngineFile& file,
                         uint8_t kind) {
   if (position <= 0) return true;
-  auto bytes = GroupHeader::Encode(length, kind == kKindFpt ? kKindFpt : kKindDbase4);
-  if (file.WriteAt(uint64_t(position), bytes) != 0) {
-    MemoError(kErrWriteFault, MemoMsgName() + " [WriteGroupHeader()]");
+  if (uint32_t err = PutGroupHeader(file, uint64_t(position), length, kind); err != 0) {
+    MemoError(MemoWriteFault(err), MemoMsgName() + " [WriteGroupHeader()]");
     return false;
   }
   return true;
 }
 
-bool AddToCounter(int32_t delta) {
+bool AddToCounter(int32_t delta, const MemoEndSnapshot* before) {
   MemoDescriptor* m = CurrentMemo();
   if (!m) return false;
   // With blocks smaller than the header's 36 bytes the counter would lie in a memo.
   if (m->block_size < kHdr4Counter + 4) return true;
   uint8_t b[4];
   if (m->file.ReadAt(kHdr4Counter, b) != 0) {
+    if (before) before->Restore(m->file);
     MemoError(kErrReadFault, MemoMsgName());
     return false;
   }
   // Added as unsigned: a damaged counter wraps around instead of overflowing.
   PutLE32(b, GetLE32(b) + uint32_t(delta));
-  if (m->file.WriteAt(kHdr4Counter, b) != 0) {
-    MemoError(kErrWriteFault, MemoMsgName());
+  if (uint32_t err = m->file.WriteAt(kHdr4Counter, b); err != 0) {
+    if (before) before->Restore(m->file);
+    MemoError(MemoWriteFault(err), MemoMsgName());
     return false;
   }
   return true;
@@ -125,6 +131,8 @@ bool CreateMemoFileAs(const std::string& path, uint8_t kind, uint16_t block_size
   uint32_t close_err = file.Close();
   if (err == 0) err = close_err;
   if (err != 0) {
+    // A memo file without its whole header is no memo file: it goes again.
+    platform::RemoveFile(path);
     MemoError(uint16_t(err), path + " [" + operation + "]");
     return false;
   }
@@ -228,7 +236,28 @@ void RecreateMemofile(const std::string& name) {
   OpenMemofile(name);
 }
 
+namespace memo {
+
+bool MemoEndSnapshot::Take(const EngineFile& file) {
+  uint32_t err = 0;
+  size = file.Size(&err);
+  if (err != 0) return false;
+  head.assign(size_t(std::min<uint64_t>(size, kNew83Size)), 0);
+  return file.ReadAt(0, head) == 0;
+}
+
+bool MemoEndSnapshot::Restore(const EngineFile& file) const {
+  // Cutting first: putting the old bytes back then never needs room on the disk.
+  return file.Truncate(size) == 0 && file.WriteAt(0, head) == 0;
+}
+
+}  // namespace memo
+
 int64_t LockMemoPadAndSeekEOF(const std::string& operation) {
+  return LockPadAndSeekEnd(operation, nullptr);
+}
+
+int64_t memo::LockPadAndSeekEnd(const std::string& operation, MemoEndSnapshot* before) {
   MemoDescriptor* m = CurrentMemo();
   if (!m) return 0;
   if (!LockMemoPad()) {
@@ -242,12 +271,17 @@ int64_t LockMemoPadAndSeekEOF(const std::string& operation) {
     MemoError(err != 0 ? uint16_t(err) : kErrReadFault, MemoMsgName() + " [" + operation + "]");
     return 0;
   }
+  if (before && !before->Take(m->file)) {
+    MemoError(kErrReadFault, MemoMsgName() + " [" + operation + "]");
+    return 0;
+  }
   if (m->kind == kKindDbase3 && size == kNew83Size) return kNew83Size;
   uint16_t bs = m->block_size;
   if (size % bs != 0) {
     uint64_t pad = bs - size % bs;
     std::vector<uint8_t> zeros(pad, 0);
     if (uint32_t w = m->file.WriteAt(size, zeros); w != 0) {
+      if (before) before->Restore(m->file);
       MemoError(uint16_t(w), MemoMsgName() + " [LockMemoPadAndSeekEOF]");
       return 0;
     }
@@ -265,17 +299,29 @@ bool MainHeaderWrite(const EngineFile& file, uint32_t value, bool big_endian) {
   return file.WriteAt(kHdrNextFree, b) == 0;
 }
 
-void UpdateMemoHeader() {
+void UpdateMemoHeader() { UpdateMemoHeaderWith(nullptr); }
+
+namespace memo {
+
+void UpdateMemoHeaderWith(const MemoEndSnapshot* before) {
   MemoDescriptor* m = CurrentMemo();
   if (!m) return;
   uint32_t blocks = BlocksIn(m->file.Size(), m->block_size);
-  if (!MainHeaderWrite(m->file, blocks, m->kind == kKindFpt)) {
-    MemoError(kErrWriteFault, MemoMsgName() + " [UpdateMemoHeader()]");
+  uint8_t b[4];
+  if (m->kind == kKindFpt)
+    PutBE32(b, blocks);
+  else
+    PutLE32(b, blocks);
+  if (uint32_t err = m->file.WriteAt(kHdrNextFree, b); err != 0) {
+    if (before) before->Restore(m->file);
+    MemoError(MemoWriteFault(err), MemoMsgName() + " [UpdateMemoHeader()]");
     return;
   }
-  if (IsDbase4Kind(m->kind) && !AddToCounter(int32_t(Memos().Refills))) return;
+  if (IsDbase4Kind(m->kind) && !AddToCounter(int32_t(Memos().Refills), before)) return;
   if (Tables().LockingOn && !UnlockMemoPad()) SetError(kErrPadUnlock, MemoMsgName());
 }
+
+}  // namespace memo
 
 bool ReadGroupHeader(int32_t* block, uint8_t header[8]) {
   std::memset(header, 0, kGroupHeaderSize);
@@ -407,7 +453,11 @@ uint32_t AllocateBlocks(uint32_t need, uint32_t current, const std::string& oper
   return total;
 }
 
-int32_t AddMemo(const std::string& text) {
+int32_t AddMemo(const std::string& text) { return AddMemoAtEnd(text, nullptr, nullptr); }
+
+namespace memo {
+
+int32_t AddMemoAtEnd(const std::string& text, MemoEndSnapshot* before, uint64_t* after) {
   if (AreaNotInUse("AddMemo()")) return 0;
   MemoDescriptor* m = CurrentMemo();
   if (!m) {
@@ -417,7 +467,9 @@ int32_t AddMemo(const std::string& text) {
   std::string data = text;
   while (!data.empty() && data.back() == ' ') data.pop_back();
   if (data.empty()) return 0;
-  int64_t pos = LockMemoPadAndSeekEOF("AddMemo()");
+  MemoEndSnapshot own;
+  MemoEndSnapshot& snapshot = before ? *before : own;
+  int64_t pos = LockPadAndSeekEnd("AddMemo()", &snapshot);
   if (pos == 0) return 0;
   const uint16_t bs = m->block_size;
   const int32_t block = int32_t(pos / bs);
@@ -432,18 +484,25 @@ int32_t AddMemo(const std::string& text) {
     ok = WritePieces(m->file, int64_t(start), reinterpret_cast<const uint8_t*>(data.data()),
                      data.size(), unit, transform, &err);
   } else {
-    if (!WriteGroupHeader(int64_t(start), uint32_t(data.size()), m->file)) return 0;
-    ok = WritePieces(m->file, int64_t(start + kGroupHeaderSize),
-                     reinterpret_cast<const uint8_t*>(data.data()), data.size(), unit, transform,
-                     &err);
+    err = PutGroupHeader(m->file, start, uint32_t(data.size()), m->kind);
+    ok = err == 0 && WritePieces(m->file, int64_t(start + kGroupHeaderSize),
+                                 reinterpret_cast<const uint8_t*>(data.data()), data.size(), unit,
+                                 transform, &err);
   }
   if (!ok) {
+    // Nothing of the memo stays behind: the file is cut back to where it ended.
+    snapshot.Restore(m->file);
     MemoError(uint16_t(err != 0 ? err : kErrWriteFault), MemoMsgName() + "\n [AddMemo]");
     return 0;
   }
   FlushFile(m->file);
-  UpdateMemoHeader();
+  const uint32_t errors = MemoErrorCount();
+  UpdateMemoHeaderWith(&snapshot);
+  if (MemoErrorCount() != errors) return 0;
+  if (after) *after = m->file.Size();
   return block;
 }
+
+}  // namespace memo
 
 }  // namespace zedra

@@ -62,15 +62,42 @@ uint32_t BlocksIn(uint64_t size, uint16_t block_size);
 // Creates a memo file under exactly the name given (no extension replaced).
 bool CreateMemoFileAs(const std::string& path, uint8_t kind, uint16_t block_size,
                       const std::string& operation);
+// Writes the group header of `kind` (0xF5, else the dBASE IV form) at `position`;
+// 0 or the I/O code, nothing recorded.
+uint32_t PutGroupHeader(const EngineFile& file, uint64_t position, uint32_t length, uint8_t kind);
 // Writes the group header of `kind` at `position` (nothing when <= 0).
 bool WriteGroupHeaderOf(int64_t position, uint32_t length, const EngineFile& file,
                         uint8_t kind);
-// Reads, adds `delta` to and writes back the dBASE IV counter at offset 32.
-bool AddToCounter(int32_t delta);
+
 // Writes bytes in pieces of `unit` through a transform (when set); false on a short
 // write, with *error the I/O code (0 for a plain short write).
 bool WritePieces(const EngineFile& file, int64_t position, const uint8_t* data, size_t length,
                  size_t unit, const MemoTransform& transform, uint32_t* error);
+
+// A memo file as it was before memos were added at its end: its size and its first bytes
+// (the header block, and the 0x1A of a new dBASE III file that the first memo
+// overwrites). Restore cuts the file back and puts those bytes back, so that a failed
+// append leaves the file as it was. Taken and restored while the memo pad is locked.
+struct MemoEndSnapshot {
+  uint64_t size = 0;
+  std::vector<uint8_t> head;
+  bool Take(const EngineFile& file);
+  bool Restore(const EngineFile& file) const;
+};
+// LockMemoPadAndSeekEOF that first takes a snapshot of the file (when `before` is given).
+int64_t LockPadAndSeekEnd(const std::string& operation, MemoEndSnapshot* before);
+// AddMemo that reports the snapshot taken before the memo and the file's size after it;
+// a failed write restores the snapshot before the error is recorded.
+int32_t AddMemoAtEnd(const std::string& text, MemoEndSnapshot* before, uint64_t* after);
+// Reads, adds `delta` to and writes back the dBASE IV counter at offset 32; a failure
+// first restores `before` (when given).
+bool AddToCounter(int32_t delta, const MemoEndSnapshot* before = nullptr);
+// UpdateMemoHeader that restores `before` (when given) if its writes fail.
+void UpdateMemoHeaderWith(const MemoEndSnapshot* before);
+// The engine's code for a failed memo write: 101 for a full disk, else 29.
+inline uint16_t MemoWriteFault(uint32_t error) {
+  return error == kErrDiskWrite ? kErrDiskWrite : kErrWriteFault;
+}
 
 // Reads one memo's characters: a group-header memo up to its length, a 0x83 memo up to
 // its 0x1A, either up to a byte 3 or the end of the file. Stored lengths are never

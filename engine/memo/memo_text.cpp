@@ -470,7 +470,8 @@ int32_t EditMemo(int32_t current_block) {
     MemoError(kErrMemoDiskSpace, MemoMsgName());
     return 0;
   }
-  int64_t pos = LockMemoPadAndSeekEOF("EditMemo/CloseMemo");
+  MemoEndSnapshot before;
+  int64_t pos = LockPadAndSeekEnd("EditMemo/CloseMemo", &before);
   if (pos == 0) return 0;
   const uint16_t bs = m->block_size;
   const MemoTransform& transform = area->write_transform;
@@ -523,11 +524,12 @@ int32_t EditMemo(int32_t current_block) {
       if (block == 0) return 0;
     }
     start = uint64_t(block) * bs;
-    if (!WriteGroupHeader(int64_t(start), uint32_t(total), m->file)) return 0;
     // The first buffer holds 8 bytes less, as the group header precedes it.
     const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
     size_t first = std::min<size_t>(data.size(), unit - kGroupHeaderSize);
-    ok = WritePieces(m->file, int64_t(start + kGroupHeaderSize), p, first, unit, transform, &err);
+    err = PutGroupHeader(m->file, start, uint32_t(total), m->kind);
+    ok = err == 0 &&
+         WritePieces(m->file, int64_t(start + kGroupHeaderSize), p, first, unit, transform, &err);
     if (ok && first < data.size())
       ok = WritePieces(m->file, int64_t(start + kGroupHeaderSize + first), p + first,
                        data.size() - first, unit, transform, &err);
@@ -536,10 +538,12 @@ int32_t EditMemo(int32_t current_block) {
   t.breaks_allocated = false;
   t.breaks.clear();
   if (!ok) {
-    MemoError(kErrWriteFault, where);
+    // The memo's blocks at the end of the file go again; the file ends where it did.
+    before.Restore(m->file);
+    MemoError(MemoWriteFault(err), where);
     return 0;
   }
-  UpdateMemoHeader();
+  UpdateMemoHeaderWith(&before);
   return block;
 }
 
@@ -642,6 +646,20 @@ std::string GetMemoText(int k) {
   return ReadMemoText(MemoRefOf(raw));
 }
 
+namespace {
+
+// Puts a memo's block number (blanks for 0) into field f of the record buffer.
+bool StoreMemoRef(DbfArea& area, const FieldDesc& f, int32_t block) {
+  std::string value = block == 0 ? std::string() : std::to_string(block);
+  if (value.size() > f.length) return false;
+  value.insert(0, f.length - value.size(), ' ');
+  if (area.record.size() < size_t(f.offset) + f.length) return false;
+  std::memcpy(area.record.data() + f.offset, value.data(), value.size());
+  return true;
+}
+
+}  // namespace
+
 bool ReplaceMemo(int k, const std::string& text) {
   const FieldDesc* f = MemoField(k, "ReplaceMemo");
   if (!f) return false;
@@ -653,12 +671,50 @@ bool ReplaceMemo(int k, const std::string& text) {
   uint32_t errors = MemoErrorCount();
   int32_t block = AddMemo(text);
   if (MemoErrorCount() != errors) return false;
-  std::string value = block == 0 ? std::string() : std::to_string(block);
-  if (value.size() > f->length) return false;
-  value.insert(0, f->length - value.size(), ' ');
-  if (area->record.size() < size_t(f->offset) + f->length) return false;
-  std::memcpy(area->record.data() + f->offset, value.data(), value.size());
-  return true;
+  return StoreMemoRef(*area, *f, block);
+}
+
+bool AppendRecordWithMemos(const std::vector<MemoValue>& memos) {
+  const std::string op = "AppendRecordWithMemos";
+  if (AreaNotInUse(op)) return false;
+  DbfArea* area = CurrentArea();
+  std::vector<const FieldDesc*> fields;
+  for (const MemoValue& v : memos) {
+    fields.push_back(MemoField(v.field, op));
+    if (!fields.back()) return false;
+  }
+  if (!memos.empty() && !area->memo) {
+    MemoError(kErrNoMemo, area->file_name + " No Memo Field [" + op + "]");
+    return false;
+  }
+  // The memos written so far: the file as it was before the first, and where the last
+  // ended. Contiguous while no other program's memo came between two of ours.
+  MemoEndSnapshot first;
+  uint64_t end = 0;
+  bool wrote = false, contiguous = true, ok = true;
+  HeldError held = HoldErrors([&] {
+    for (size_t i = 0; i < memos.size() && ok; ++i) {
+      MemoEndSnapshot before;
+      uint64_t after = 0;
+      const uint32_t errors = MemoErrorCount();
+      const int32_t block = AddMemoAtEnd(memos[i].text, &before, &after);
+      ok = MemoErrorCount() == errors;
+      if (!ok || block == 0) continue;
+      if (!wrote) first = std::move(before);
+      else if (before.size != end) contiguous = false;
+      wrote = true;
+      end = after;
+      ok = StoreMemoRef(*area, *fields[i], block);
+    }
+    if (ok) ok = AppendRecord();
+  });
+  if (ok && held.code == 0) return true;
+  if (wrote && CurrentArea() == area && area->memo && LockMemoPad()) {
+    if (contiguous && area->memo->file.Size() == end) first.Restore(area->memo->file);
+    UnlockMemoPad();
+  }
+  if (held.code != 0) SetError(held.code, held.message);
+  return false;
 }
 
 }  // namespace zedra

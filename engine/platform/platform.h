@@ -33,6 +33,7 @@ inline constexpr uint32_t kErrSharingViolation = 32;
 inline constexpr uint32_t kErrLockViolation = 33;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrDiskFull = 112;
+inline constexpr uint32_t kErrFileTooLarge = 223;  // EFBIG: beyond the process's file size limit
 
 // errno turned into the Windows error code the engine reports.
 uint32_t ErrnoToWinError(int err);
@@ -58,7 +59,9 @@ inline constexpr FileHandle kInvalidFile = -1;
 
 // Opens an existing file. Sharing is emulated with flock() on the open file: deny-none
 // takes a shared lock, every other sharing mode an exclusive one, both without waiting;
-// a conflict with another opener fails with 32. Returns kInvalidFile and sets *error.
+// a conflict with another opener fails with 32. Only regular files open: a directory, FIFO,
+// socket or device fails with 5 at once (the open never waits for a FIFO's other end).
+// Returns kInvalidFile and sets *error.
 FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error);
 
 // Creates (or truncates) a file and opens it with the given mode's sharing.
@@ -107,12 +110,19 @@ using FaultHook = std::function<uint32_t(FileChange change, size_t* size)>;
 // Installs the hook (an empty function removes it).
 void SetFaultHook(FaultHook hook);
 
+// A write beyond the process's file size limit (RLIMIT_FSIZE) ends the process with
+// SIGXFSZ by default. A program calls this once to have such writes fail with
+// kErrFileTooLarge instead, so that the engine can report them and undo what it began.
+void FailWritesBeyondSizeLimit();
+
 // ---------------------------------------------------------------------------------------
 // Names and directories
 
 inline constexpr char kPathSeparator = '/';
 
 bool FileExists(const std::string& path);
+// True when path names a regular file (not a directory, FIFO, socket or device).
+bool IsRegularFile(const std::string& path);
 uint32_t RemoveFile(const std::string& path);
 // Renames, replacing an existing target in one atomic step.
 uint32_t RenameFile(const std::string& from, const std::string& to);

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -61,15 +62,28 @@ uint32_t TakeShareLock(int fd, uint32_t mode) {
 }
 
 FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t* error) {
-  int fd = ::open(path.c_str(), AccessFlags(mode) | O_CLOEXEC | extra, 0666);
+  // O_NONBLOCK: a FIFO named like a table must be refused, not waited on for a writer.
+  int fd = ::open(path.c_str(), AccessFlags(mode) | O_CLOEXEC | O_NONBLOCK | extra, 0666);
   if (fd < 0) {
     *error = Fail(errno);
     return kInvalidFile;
   }
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0) {
+    *error = Fail(errno);
+    ::close(fd);
+    return kInvalidFile;
+  }
+  // Directories, FIFOs, sockets and devices are no table, memo or index file.
+  if (!S_ISREG(st.st_mode)) {
     ::close(fd);
     *error = last_error = kErrAccessDenied;
+    return kInvalidFile;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    *error = Fail(errno);
+    ::close(fd);
     return kInvalidFile;
   }
   if (uint32_t e = TakeShareLock(fd, mode)) {
@@ -82,8 +96,7 @@ FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t*
   // then guards a file nobody else will see. Such an open counts as a sharing conflict,
   // so that the caller's retry opens the name again.
   struct stat named;
-  if (fstat(fd, &st) == 0 &&
-      (::stat(path.c_str(), &named) != 0 || named.st_ino != st.st_ino || named.st_dev != st.st_dev)) {
+  if (::stat(path.c_str(), &named) != 0 || named.st_ino != st.st_ino || named.st_dev != st.st_dev) {
     ::close(fd);
     *error = last_error = kErrSharingViolation;
     return kInvalidFile;
@@ -165,6 +178,7 @@ uint32_t ErrnoToWinError(int err) {
     case EWOULDBLOCK: return kErrLockViolation;
     case ENOSPC:
     case EDQUOT: return kErrDiskFull;
+    case EFBIG: return kErrFileTooLarge;
     case EINVAL: return kErrInvalidParameter;
     case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
     case EEXIST: return 80;         // ERROR_FILE_EXISTS
@@ -175,6 +189,8 @@ uint32_t ErrnoToWinError(int err) {
 uint32_t LastError() { return last_error; }
 
 void SetFaultHook(FaultHook hook) { fault_hook = std::move(hook); }
+
+void FailWritesBeyondSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
 
 FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error) {
   return OpenWith(path, mode, 0, error);
@@ -259,6 +275,11 @@ uint32_t UnlockRegion(FileHandle fd, uint64_t offset, uint64_t length) {
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 uint32_t RemoveFile(const std::string& path) {

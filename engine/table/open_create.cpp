@@ -122,7 +122,10 @@ bool Use(const std::string& name, const UseOptions& options) {
     return open_error != platform::kErrSharingViolation;
   });
   if (uint32_t error = open_error; error != 0) {
-    SetError(uint16_t(error), "Unable to open " + path + " [Use]");
+    // A directory, FIFO or device named like a table is refused without being waited on.
+    const bool special = error == platform::kErrAccessDenied && platform::FileExists(path) &&
+                         !platform::IsRegularFile(path);
+    SetError(uint16_t(error), "Unable to open " + path + (special ? " (not a regular file)" : "") + " [Use]");
     return false;
   }
   uint32_t error = 0;
@@ -328,14 +331,21 @@ bool CreateDbf(const std::string& name, uint8_t version, const std::vector<Field
   uint32_t error = file.WriteAt(0, image);
   uint32_t close_error = file.Close();
   if (error == 0) error = close_error;
+  // A table that could not be made whole is removed, so that nothing half-made blocks
+  // the next attempt.
   if (error != 0) {
+    platform::RemoveFile(path);
     SetError(uint16_t(error), "File:  " + path + " [CreateDbf]");
     return false;
   }
   if (memo_version && MemoHookTable().CreateMemofile) {
-    Errors().ErrorCode = 0;
-    MemoHookTable().CreateMemofile(path, version);
-    if (ErrorCode() != 0) return false;
+    HeldError held = HoldErrors([&] { MemoHookTable().CreateMemofile(path, version); });
+    if (held.code != 0) {
+      // The memo layer has removed what it began of the memo file; the table goes too.
+      platform::RemoveFile(path);
+      SetError(held.code, held.message);
+      return false;
+    }
   }
   return true;
 }

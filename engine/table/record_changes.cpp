@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "base/errors.h"
 #include "platform/platform.h"
@@ -29,6 +30,15 @@ bool AppendRecord() {
     return false;
   }
   RefreshRecCount(*area);
+  // A shared append that cannot write the header afterwards takes its record back.
+  const int32_t old_count = area->record_count, old_current = area->current_record;
+  const UpdateState old_state = area->update_state;
+  std::optional<RecordWriteUndo> undo_header, undo_record;
+  if (shared) {
+    undo_header.emplace(area->file, 0, kDbfFixedHeaderSize);
+    undo_record.emplace(area->file, area->RecordOffset(old_count + 1),
+                        size_t(area->record_length) + 1);
+  }
   WriteBracket(true);
   PutDbfRecord(*area, area->record_count + 1);
   bool ok = ErrorCode() == 0;
@@ -51,7 +61,14 @@ bool AppendRecord() {
         if (ErrorCode() == 0) Errors().ErrorCode = uint16_t(WriteDbfEofMarker(*area));
       }
       ok = ErrorCode() == 0;
-      if (!ok) SetError(ErrorCode(), "File:  " + area->file_name + " [AppendRecord]");
+      if (!ok) {
+        undo_record->Restore();
+        undo_header->Restore();
+        area->record_count = old_count;
+        area->current_record = old_current;
+        area->update_state = old_state;
+        SetError(ErrorCode(), "File:  " + area->file_name + " [AppendRecord]");
+      }
       if (ok && area->lock_state != LockState::File && area->lock_state != LockState::SingleByte) {
         // Records appended stay ours until Unlock or close; the list is bounded by the
         // 16-bit lock count, beyond which new records are appended without a lock.

@@ -1,11 +1,13 @@
 // Small helpers that the table layer's source files share.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/files.h"
 #include "table/hooks.h"
@@ -36,5 +38,39 @@ inline int32_t MemoBlockOf(std::string_view text) {
 inline void WriteBracket(bool enter) {
   if (IndexActive() && IndexHookTable().WriteBracket) IndexHookTable().WriteBracket(enter);
 }
+
+// What a record write may change, kept to be put back when the write fails: the file's
+// size and the bytes the write covers (on an append the end-of-file marker and whatever
+// trails it).
+class RecordWriteUndo {
+ public:
+  RecordWriteUndo(const EngineFile& file, uint64_t offset, size_t length)
+      : file_(file), offset_(offset) {
+    uint32_t error = 0;
+    size_ = file.Size(&error);
+    known_ = error == 0;
+    if (known_ && offset < size_) {
+      old_.resize(size_t(std::min<uint64_t>(size_ - offset, length)));
+      known_ = file.ReadAt(offset, old_) == 0;
+    }
+  }
+
+  // The file's size before the write.
+  uint64_t size() const { return size_; }
+
+  void Restore() const {
+    if (!known_) return;
+    // Cutting first, so that putting the old bytes back never needs room on the disk.
+    if (file_.Size() > size_) file_.Truncate(size_);
+    if (!old_.empty()) file_.WriteAt(offset_, old_);
+  }
+
+ private:
+  const EngineFile& file_;
+  uint64_t offset_;
+  uint64_t size_ = 0;
+  bool known_ = false;
+  std::vector<uint8_t> old_;
+};
 
 }  // namespace zedra

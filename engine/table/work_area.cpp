@@ -301,6 +301,7 @@ void GetDbfRecord(DbfArea& area, int32_t n) {
   TranslateRecord(area, area.record, false);
 }
 
+
 void PutDbfRecord(DbfArea& area, int32_t n) {
   if (n <= 0) {
     // A record number below 1 would address the header.
@@ -326,12 +327,18 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
     area.record_count = m;
     area.current_record = m;
   }
-  // The buffer keeps its readable form: the stored form is made in a copy.
+  // The buffer keeps its readable form: the stored form is made in a copy. An appended
+  // record carries the end-of-file marker after it in the same write.
   std::vector<uint8_t> stored = area.record;
   TranslateRecord(area, stored, true);
+  const RecordWriteUndo undo(area.file, area.RecordOffset(m), stored.size() + 1);
+  // Never over the first byte of data that follows (a record the count does not cover).
+  if (appending && area.RecordOffset(m) + stored.size() >= undo.size())
+    stored.push_back(kDbfEofMarker);
   uint32_t error = area.file.WriteAt(area.RecordOffset(m), stored);
   if (error != 0) {
-    // The record is not in the file: do not count it.
+    // The record is not in the file: do not count it, and leave no part of it behind.
+    undo.Restore();
     if (appending) {
       area.record_count = old_count;
       area.current_record = old_current;
@@ -342,10 +349,24 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
   // Keep Peek's cache in step with the file.
   UpdatePeekCache(area, m, 0, stored.data(), area.record_length);
   if (appending) {
+    const UpdateState old_state = area.update_state;
     area.update_state = UpdateState::Appended;
     if (table_state.WriteThrough) {
-      FlushDbfHeader(area);
-      if (ErrorCode() != 0 && !Errors().AutoReport)
+      {
+        AutoReportScope quiet(false);
+        FlushDbfHeader(area);
+        if (ErrorCode() != 0) {
+          // The header did not take the new count: the record goes again.
+          const uint16_t code = ErrorCode();
+          TakeErrorMessage();
+          undo.Restore();
+          area.record_count = old_count;
+          area.current_record = old_current;
+          area.update_state = old_state;
+          Errors().ErrorCode = code;
+        }
+      }
+      if (ErrorCode() != 0)
         SetError(ErrorCode(), "File:  " + area.file_name + " [Replace/Append/PutDbfRecord]");
     }
   } else {

@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <map>
 #include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,9 +71,9 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);
 
 // Memo fields in list and append: the first line of a memo field's text cut to width
-// characters (as UTF-8), and a memo field set from a value ("@FILE" stores the file's
-// bytes; anything else is UTF-8 text). SetMemoValue prints its failure on err.
+// characters (as UTF-8), and the text a memo value stands for ("@FILE" the file's bytes;
+// anything else is UTF-8 text). MemoValueText prints its failure on err.
 std::string MemoListValue(int k, size_t width);
-bool SetMemoValue(int k, const std::string& value, std::ostream& err);
+std::optional<std::string> MemoValueText(const std::string& value, std::ostream& err);
 
 }  // namespace zedra::cli

@@ -43,25 +43,16 @@ std::string MemoListValue(int k, size_t width) {
   return platform::Cp1252ToUtf8(text);
 }
 
-bool SetMemoValue(int k, const std::string& value, std::ostream& err) {
-  std::string text = value;
-  if (!value.empty() && value[0] == '@') {
-    std::ifstream in(value.substr(1), std::ios::binary);
-    if (!in) {
-      err << "zedra append: cannot read " << value.substr(1) << "\n";
-      return false;
-    }
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-  } else {
-    text = platform::Utf8ToCp1252(value);
+std::optional<std::string> MemoValueText(const std::string& value, std::ostream& err) {
+  if (value.empty() || value[0] != '@') return platform::Utf8ToCp1252(value);
+  std::ifstream in(value.substr(1), std::ios::binary);
+  if (!in) {
+    err << "zedra append: cannot read " << value.substr(1) << "\n";
+    return std::nullopt;
   }
-  if (!ReplaceMemo(k, text)) {
-    if (ReportEngineFailure(err) == 0) err << "zedra append: the memo was not stored\n";
-    return false;
-  }
-  return true;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {

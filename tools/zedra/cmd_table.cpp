@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "cli.h"
+#include "memo/memo.h"
 #include "platform/platform.h"
 #include "table/commands.h"
 
@@ -323,6 +324,9 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
   int status = 0;
   if (!OpenTable(command, args, err, &status)) return status;
   ClearRecord();
+  // Every value is checked first; the memos are written with the record, in one step
+  // that takes them back when the record cannot be appended.
+  std::vector<MemoValue> memos;
   for (size_t i = 1; i < args.positional.size(); ++i) {
     const std::string& pair = args.positional[i];
     size_t eq = pair.find('=');
@@ -333,10 +337,12 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
     }
     if (FieldAt(k)->type == 'M') {
       // A memo: the text, or "@FILE" for a file's bytes, stored in the memo file.
-      if (!SetMemoValue(k, pair.substr(eq + 1), err)) {
+      std::optional<std::string> text = MemoValueText(pair.substr(eq + 1), err);
+      if (!text) {
         CloseAllAreas();
         return 1;
       }
+      memos.push_back(MemoValue{k, std::move(*text)});
       continue;
     }
     std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1));
@@ -346,7 +352,7 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
       return std::max(status, 1);
     }
   }
-  if (!AppendRecord()) {
+  if (!AppendRecordWithMemos(memos)) {
     status = ReportEngineFailure(err);
     CloseAllAreas();
     return std::max(status, 1);

@@ -1,5 +1,7 @@
 // The zedra tool with memo fields: list, memo, append NAME=@FILE and pack, on tables
 // written by python3-dbf and read back by python3-dbfread.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "engine/memo/memo_test_util.h"
@@ -98,6 +100,52 @@ TEST_F(MemoToolTest, PackStopsAtAMemoItCannotReadUnlessForced) {
             std::string::npos)
       << out;
   EXPECT_EQ(Run("memo " + File("T.DBF") + " NOTES 1"), "first");
+}
+
+}  // namespace
+}  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// A refused value refuses the whole append: its memo is not written either.
+TEST_F(MemoToolTest, ARefusedAppendLeavesTheMemoFileAsItWas) {
+  std::string table = PeerTable();
+  const std::string memo = ReadFileBytes(ForceExtension(table, "dbt"));
+  const std::string dbf = ReadFileBytes(table);
+  Run("append " + table + " NOTES=x NAME=" + std::string(40, 'n'), 1);
+  EXPECT_EQ(ReadFileBytes(ForceExtension(table, "dbt")), memo);
+  EXPECT_EQ(ReadFileBytes(table), dbf);
+}
+
+// Beyond the file size limit the tool reports error 101 and leaves both files as they
+// were, where the limit's signal would have ended it half-way.
+TEST_F(MemoToolTest, AnAppendBeyondTheFileSizeLimitIsADiskWriteError) {
+  std::string table = PeerTable();
+  const std::string memo = ReadFileBytes(ForceExtension(table, "dbt"));
+  const std::string dbf = ReadFileBytes(table);
+  std::string output;
+  const int status = RunCommand("ulimit -f 4 && " + kTool + " append " + table + " NAME=big NOTES=" +
+                                    std::string(5000, 'b') + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("Error # 101 (Disk write error (probable cause: Disk Full).)"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(ReadFileBytes(ForceExtension(table, "dbt")), memo);
+  EXPECT_EQ(ReadFileBytes(table), dbf);
+}
+
+// A FIFO named like a table is refused at once; waiting for a writer would hang.
+TEST_F(MemoToolTest, AFifoNamedLikeATableIsRefusedWithoutWaiting) {
+  const std::string fifo = File("PIPE.DBF");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string output;
+  // timeout ends a regression with status 124 instead of hanging the suite.
+  const int status = RunCommand("timeout 20 " + kTool + " info " + fifo + " 2>&1", &output);
+  EXPECT_NE(status, 124) << output;
+  EXPECT_NE(status, 0) << output;
+  EXPECT_NE(output.find("not a regular file"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The POSIX platform layer: share modes, byte-range locks across processes, error codes,
 // case-insensitive names and locale patterns.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,33 @@ TEST(PlatformTest, ReadsWritesAndErrors) {
   EXPECT_EQ(ErrnoToWinError(EBADF), 6u);
   EXPECT_EQ(ErrnoToWinError(ENOMEM), 8u);
   EXPECT_EQ(ErrnoToWinError(EROFS), 19u);
+  EXPECT_EQ(ErrnoToWinError(ENOSPC), kErrDiskFull);
+  EXPECT_EQ(ErrnoToWinError(EFBIG), kErrFileTooLarge);
+}
+
+// A FIFO is refused at once in every mode and by Create, never waited on for its other
+// end; the alarm ends a regression instead of letting it hang.
+TEST(PlatformTest, OnlyRegularFilesOpen) {
+  TempDir dir;
+  const std::string fifo = dir.File("pipe.dbf");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(InChild([&] {
+              alarm(20);
+              uint32_t error = 0;
+              for (uint32_t mode : {kModeReadShared, kModeReadExclusive, kModeReadWriteShared}) {
+                if (OpenFile(fifo, mode, &error) != kInvalidFile || error != kErrAccessDenied) return 1;
+              }
+              if (CreateFile(fifo, kModeReadWriteExclusive, &error) != kInvalidFile ||
+                  error != kErrAccessDenied)
+                return 2;
+              return 0;
+            }),
+            0);
+  EXPECT_TRUE(FileExists(fifo));
+  EXPECT_FALSE(IsRegularFile(fifo));
+  EXPECT_FALSE(IsRegularFile(dir.path()));
+  WriteFileBytes(dir.File("t.dbf"), "x");
+  EXPECT_TRUE(IsRegularFile(dir.File("t.dbf")));
 }
 
 TEST(PlatformTest, FaultHookFailsAndShortensChanges) {
