@@ -150,10 +150,12 @@ class TreeBuilder {
 bool TreeBuilder::Run(BuildResult* result) {
   RefreshRecCount(area_);
   n_ = uint32_t(std::max<int32_t>(area_.record_count, 0));
-  const IndexState& s = Indexes();
+  IndexState& s = Indexes();
   ticks_ = s.progress ? s.progress_ticks : 0;
   if (ticks_ > 0) tick_every_ = std::max<uint64_t>(2, uint64_t(n_ / ticks_) * 2);
+  Indexes().last_build_runs = 0;
   if (!Plan() || !DiskCheck() || !Phase1()) return false;
+  Indexes().last_build_runs = uint32_t(run_items_.size());
   if (!Phase2()) return false;
   while (ticks_given_ < ticks_) {
     ++ticks_given_;

@@ -122,6 +122,8 @@ struct IndexState {
   // SetIndexProgress: the callback and its tick count.
   IndexProgress progress;
   uint32_t progress_ticks = 0;
+  // Sorted runs the last build spilled to its temporary file (0: sorted in memory).
+  uint32_t last_build_runs = 0;
   // The key makers' result buffers.
   std::array<uint8_t, 257> char_key{};
   mdx::NumericKeyBytes numeric_key{};
