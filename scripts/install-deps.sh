@@ -5,7 +5,8 @@ set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang
-               libclang-rt-14-dev python3 python3-dbf python3-dbfread)
+               libclang-rt-14-dev python3 python3-dbf python3-dbfread
+               libdbd-xbase-perl)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;
