@@ -58,15 +58,6 @@ void PutText(uint8_t* field, const std::string& text) {
   std::memcpy(field, text.data(), length);
 }
 
-// With the raise-on-error switch off: whether the file is held by another program, as
-// erasing it would tell on a system that refuses to erase open files.
-uint32_t TryErase(const std::string& name) {
-  EngineFile probe;
-  if (uint32_t error = probe.Open(name, platform::kModeReadWriteExclusive); error != 0) return error;
-  probe.Close();
-  return platform::RemoveFile(name);
-}
-
 void MarkProductionIndex(DbfArea& area) {
   if (area.header[kDbfProductionFlag] == 1) return;
   const uint8_t one = 1;
@@ -199,7 +190,7 @@ bool MakeIndex(const std::vector<TagInfo>& tags, const std::string& given_name) 
     uint32_t error;
     {
       AutoReportScope quiet(false);
-      error = TryErase(name);
+      error = EraseFile(name);
     }
     if (error == platform::kErrAccessDenied || error == platform::kErrSharingViolation) {
       if (ReopenDbf(true) != 0) {

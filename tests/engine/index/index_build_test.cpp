@@ -266,3 +266,47 @@ TEST_F(IndexBuildTest, EdgeTablesAndTheTagChecks) {
 
 }  // namespace
 }  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// Another program holds the index file (and in the second case the table too): the build
+// reopens the table exclusively for itself, or refuses with 225 when it cannot. Either
+// way the table is shared again afterwards; the file the other program holds cannot be
+// replaced, so the first build fails when it opens it.
+TEST_F(IndexBuildTest, ASharedTableIsReopenedExclusivelyForTheBuild) {
+  WriteTable(File("S.DBF"), RandomRows(50, 4));
+  ASSERT_TRUE(Use(File("S.DBF")));
+  ASSERT_TRUE(MakeIndex({{"NAME", "NAME", "", 0, 0}}, ""));
+  for (bool holds_table : {false, true}) {
+    Signal ready, done;
+    pid_t child = StartChild([&] {
+      // The copy of the parent's table handle would keep the parent's sharing lock.
+      close(AreaAt(1)->file.handle());
+      if (holds_table) {
+        Select(2);
+        if (!Use(File("S.DBF"))) return 3;
+      }
+      EngineFile held;
+      if (held.Open(File("S.MDX"), platform::kModeReadWriteShared) != 0) return 4;
+      ready.Send();
+      done.Wait();
+      return 0;
+    });
+    ASSERT_TRUE(ready.Wait());
+    const bool built = MakeIndex({{"NAME", "NAME", "", 0, 0}}, "");
+    done.Send();
+    EXPECT_EQ(WaitChild(child), 0);
+    if (holds_table) {
+      EXPECT_FALSE(built);
+      EXPECT_EQ(TakeError(), "225: " + File("S.DBF") + " MakeIndex(" + File("S.MDX") + ")");
+    } else {
+      EXPECT_FALSE(built);
+      EXPECT_EQ(TakeError(), "32: Unable to open index: " + File("S.MDX") + " [CreateMdxHeader]");
+    }
+    EXPECT_FALSE(CurrentArea()->exclusive);  // shared again
+  }
+}
+
+}  // namespace
+}  // namespace zedra::testing
