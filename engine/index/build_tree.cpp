@@ -50,6 +50,36 @@ class ItemLess {
   int mode_ = 0;
 };
 
+// An order-preserving 64-bit prefix of a key for the in-memory sort: items whose
+// prefixes differ are ordered by them alone, equal prefixes by the full comparison.
+uint64_t KeyPrefix(const uint8_t* key, char type, size_t length, bool descending) {
+  uint64_t p = 0;
+  switch (type) {
+    case 'C':
+      for (size_t i = 0; i < 8; ++i) p = (p << 8) | (i < length ? key[i] : 0);
+      break;
+    case 'D': {
+      const double day = DateKeyValue(key);
+      uint64_t bits;
+      std::memcpy(&bits, &day, 8);
+      p = (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
+      break;
+    }
+    default: {
+      // Exponent, then the first 55 bits of the digits; negative numbers mirrored below
+      // zero, which is 2^63.
+      uint64_t digits = 0;
+      for (size_t i = 2; i < 9; ++i) digits = (digits << 8) | key[i];
+      const bool zero = ((key[1] >> 2) & 31) == 0;
+      const uint64_t magnitude = zero ? 0 : (uint64_t(key[0]) << 55) | (digits >> 1);
+      p = (key[1] & 0x80) && !zero ? (uint64_t(1) << 63) - 1 - magnitude
+                                   : (uint64_t(1) << 63) | magnitude;
+      break;
+    }
+  }
+  return descending ? ~p : p;
+}
+
 class TreeBuilder {
  public:
   TreeBuilder(TagControl& tag, DbfArea& area, IndexFile& file)
@@ -66,6 +96,7 @@ class TreeBuilder {
   bool Run(BuildResult* result);
 
  private:
+  void SortItems();
   bool Plan();
   bool DiskCheck();
   bool Phase1();
@@ -172,6 +203,22 @@ void TreeBuilder::Tick(uint64_t* counter) {
   if (ticks_given_ >= ticks_) return;
   ++ticks_given_;
   Indexes().progress(ticks_given_, ticks_);
+}
+
+void TreeBuilder::SortItems() {
+  struct Ref {
+    uint64_t prefix;
+    uint8_t* item;
+  };
+  std::vector<Ref> refs(used_);
+  const char type = tag_.KeyType();
+  for (size_t i = 0; i < used_; ++i)
+    refs[i] = {KeyPrefix(ptrs_[i], type, key_length_, tag_.descending), ptrs_[i]};
+  std::sort(refs.begin(), refs.end(), [&](const Ref& a, const Ref& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return less_(a.item, b.item);
+  });
+  for (size_t i = 0; i < used_; ++i) ptrs_[i] = refs[i].item;
 }
 
 bool TreeBuilder::Plan() {
@@ -297,7 +344,7 @@ bool TreeBuilder::Phase1() {
     return false;
   }
   if (run_items_.empty()) {
-    std::sort(ptrs_.begin(), ptrs_.begin() + ptrdiff_t(used_), less_);
+    SortItems();
     return true;
   }
   if (used_ > 0 && !Spill()) return false;
@@ -316,7 +363,7 @@ bool TreeBuilder::Spill() {
       return false;
     }
   }
-  std::sort(ptrs_.begin(), ptrs_.begin() + ptrdiff_t(used_), less_);
+  SortItems();
   uint8_t* half = rw_.data() + rw_.size() / 2;
   const size_t room = (rw_.size() / 2) / s_ * s_;
   for (size_t i = 0; i < used_; ++i) {

@@ -1,5 +1,6 @@
 // Keys: the three comparisons with their descending forms, the key makers that turn
 // the current record into a key, BuildKey, and keys as display text.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -76,6 +77,39 @@ KeyComparator ComparatorFor(char key_type, bool descending) {
 // ---------------------------------------------------------------------------------------
 // Key makers
 
+namespace {
+
+// value formatted as "%.*f" would format it, without the cost of the general formatter
+// where the result is certain: a scaled value well inside the exactly representable
+// integers and not close to a rounding tie. False leaves the work to the formatter.
+bool FormatFixed(double value, int decimals, char* out, size_t size) {
+  static constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  if (decimals < 0 || decimals > 9 || !(std::fabs(value) < 1e15)) return false;
+  const double scaled = value * kPowers[decimals];
+  if (!(std::fabs(scaled) < 4e15)) return false;
+  const double fraction = std::fabs(scaled - std::trunc(scaled));
+  if (std::fabs(fraction - 0.5) < 1e-6) return false;
+  const long long n = std::llround(scaled);
+  unsigned long long magnitude = n < 0 ? 0ULL - (unsigned long long)n : (unsigned long long)n;
+  char digits[32];
+  int count = 0;
+  do {
+    digits[count++] = char('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0 || count <= decimals);
+  size_t at = 0;
+  if (value < 0 || n < 0) out[at++] = '-';
+  for (int i = count - 1; i >= 0; --i) {
+    if (i == decimals - 1) out[at++] = '.';
+    out[at++] = digits[i];
+    if (at + 2 >= size) return false;
+  }
+  out[at] = '\0';
+  return true;
+}
+
+}  // namespace
+
 const uint8_t* CharKeyMaker(TagControl& tag) {
   IndexState& s = Indexes();
   SetKeyExpression(tag.key_expression);
@@ -96,7 +130,8 @@ const uint8_t* NumericKeyMaker(TagControl& tag) {
   const double* value = static_cast<const double*>(EvaluateKey());
   const int decimals = tag.key_expression ? tag.key_expression->decimals : 0;
   char text[400];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value ? *value : 0.0);
+  const double v = value ? *value : 0.0;
+  if (!FormatFixed(v, decimals, text, sizeof text)) std::snprintf(text, sizeof text, "%.*f", decimals, v);
   s.numeric_key = mdx::NumericKey(text);
   return s.numeric_key.data();
 }

@@ -161,11 +161,12 @@ TEST_F(IndexBuildTest, RandomTablesGiveTheModelsOrder) {
     EXPECT_EQ(LE16(file, amt + 12), 12);
     EXPECT_EQ(LE16(file, amt + 14), 63);
     EXPECT_EQ(uint8_t(file[amt + 8]), 0x10);
-    const LeafEntry first = WalkTag(file, 2).front();
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", double(rows[first.record - 1].cents) / 100);
-    const auto key = mdx::NumericKey(text);
-    EXPECT_EQ(first.key, std::string(reinterpret_cast<const char*>(key.data()), 12));
+    for (const LeafEntry& e : WalkTag(file, 2)) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.2f", double(rows[e.record - 1].cents) / 100);
+      const auto key = mdx::NumericKey(text);
+      ASSERT_EQ(e.key, std::string(reinterpret_cast<const char*>(key.data()), 12)) << text;
+    }
     const size_t longk = size_t(LE32(file, 512 + 32 * 7)) * 512;
     EXPECT_EQ(LE16(file, longk + 12), 100);
     EXPECT_EQ(LE16(file, longk + 14), 9);
