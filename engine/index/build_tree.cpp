@@ -208,15 +208,19 @@ void TreeBuilder::Tick(uint64_t* counter) {
 void TreeBuilder::SortItems() {
   struct Ref {
     uint64_t prefix;
+    uint32_t record;
     uint8_t* item;
   };
   std::vector<Ref> refs(used_);
   const char type = tag_.KeyType();
+  // Where the prefix is the whole key, equal prefixes are equal keys.
+  const bool exact = type == 'D' || (type == 'C' && key_length_ <= 8);
   for (size_t i = 0; i < used_; ++i)
-    refs[i] = {KeyPrefix(ptrs_[i], type, key_length_, tag_.descending), ptrs_[i]};
+    refs[i] = {KeyPrefix(ptrs_[i], type, key_length_, tag_.descending),
+               GetLE32(ptrs_[i] + key_length_), ptrs_[i]};
   std::sort(refs.begin(), refs.end(), [&](const Ref& a, const Ref& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return less_(a.item, b.item);
+    return exact ? a.record < b.record : less_(a.item, b.item);
   });
   for (size_t i = 0; i < used_; ++i) ptrs_[i] = refs[i].item;
 }
