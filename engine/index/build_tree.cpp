@@ -209,18 +209,23 @@ void TreeBuilder::SortItems() {
   struct Ref {
     uint64_t prefix;
     uint32_t record;
+    bool exact;  // the prefix is the whole key
     uint8_t* item;
   };
   std::vector<Ref> refs(used_);
   const char type = tag_.KeyType();
-  // Where the prefix is the whole key, equal prefixes are equal keys.
-  const bool exact = type == 'D' || (type == 'C' && key_length_ <= 8);
-  for (size_t i = 0; i < used_; ++i)
-    refs[i] = {KeyPrefix(ptrs_[i], type, key_length_, tag_.descending),
-               GetLE32(ptrs_[i] + key_length_), ptrs_[i]};
+  // Where the prefix is the whole key (dates, short texts, numbers of at most 13
+  // digits), equal prefixes are equal keys.
+  const bool whole = type == 'D' || (type == 'C' && key_length_ <= 8);
+  const bool numeric = type == 'N' || type == 'F';
+  for (size_t i = 0; i < used_; ++i) {
+    const uint8_t* item = ptrs_[i];
+    refs[i] = {KeyPrefix(item, type, key_length_, tag_.descending), GetLE32(item + key_length_),
+               whole || (numeric && ((item[1] >> 2) & 31) <= 13), ptrs_[i]};
+  }
   std::sort(refs.begin(), refs.end(), [&](const Ref& a, const Ref& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return exact ? a.record < b.record : less_(a.item, b.item);
+    return a.exact && b.exact ? a.record < b.record : less_(a.item, b.item);
   });
   for (size_t i = 0; i < used_; ++i) ptrs_[i] = refs[i].item;
 }

@@ -26,12 +26,14 @@ std::string IndexPathOf(const Args& args) {
   return platform::ResolveCase(IndexFileName(args.Value("--file")));
 }
 
-// Draws "[####......]  45%  450000/1000000 records  120000 rec/s  0:03 left" on standard
+// Draws, for the tag being built, "[####......]  45%  450000/1000000 records  120000 rec/s  0:03 left" on standard
 // error, one redraw per progress tick.
 class ProgressBar {
  public:
   explicit ProgressBar(uint32_t records) : records_(records), start_(platform::TickCount()) {}
+  // Each tag of the file is built in turn; its first tick starts the clock again.
   void Draw(uint32_t tick, uint32_t ticks) {
+    if (tick == 1) start_ = platform::TickCount();
     const double part = ticks ? double(tick) / ticks : 1.0;
     const uint32_t done = uint32_t(part * records_);
     const double seconds = (platform::TickCount() - start_) / 1000.0;
