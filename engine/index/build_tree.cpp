@@ -274,8 +274,9 @@ bool TreeBuilder::Plan() {
     SetError(kErrMemory, " to allocate at least 256 s_ptrs [MakeIndex]");
     return false;
   }
+  // The pointers are held against the budget at once, but only grow as items get space,
+  // so a table whose header claims far more records than it has costs nothing.
   capacity_ = size_t(k);
-  ptrs_.assign(capacity_, nullptr);
   ptrs_hold_.Hold(int64_t(k) * 4);
   return true;
 }
@@ -310,7 +311,8 @@ bool TreeBuilder::MoreItems() {
         pools_hold_.Hold(kPoolSize);
         const size_t items = std::min(kPoolSize / s_, capacity_ - allocated_);
         auto* p = reinterpret_cast<uint8_t*>(pool);
-        for (size_t i = 0; i < items; ++i) ptrs_[allocated_++] = p + i * s_;
+        for (size_t i = 0; i < items; ++i) ptrs_.push_back(p + i * s_);
+        allocated_ += items;
         return items > 0;
       }
     }
@@ -319,7 +321,8 @@ bool TreeBuilder::MoreItems() {
     const size_t items = (capacity_ - allocated_) * 4 / (s_ + 4);
     capacity_ = allocated_ + items;
     tail_space_.assign(items * s_, 0);
-    for (size_t i = 0; i < items; ++i) ptrs_[allocated_++] = tail_space_.data() + i * s_;
+    for (size_t i = 0; i < items; ++i) ptrs_.push_back(tail_space_.data() + i * s_);
+    allocated_ += items;
     return items > 0;
   }
   return false;

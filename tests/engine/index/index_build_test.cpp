@@ -263,6 +263,19 @@ TEST_F(IndexBuildTest, EdgeTablesAndTheTagChecks) {
   CloseAllAreas();
   EXPECT_FALSE(MakeIndex({{"A", "NAME", "", 0, 0}}, ""));
   EXPECT_EQ(TakeError(), "215: No database in use [MakeIndex]  WorkArea = 1");
+
+  // A header that claims more records than the file holds: the table's count is taken
+  // from the file, and the tag holds the records there are.
+  std::string claims = MakeDbf(0x03, {{"NAME", 'C', 3}}, {" ABC", " DEF"});
+  PutLE32(reinterpret_cast<uint8_t*>(claims.data()) + 4, 1000000);
+  WriteFileBytes(File("C.DBF"), claims);
+  if (Use(File("C.DBF"), Exclusive())) {
+    EXPECT_TRUE(MakeIndex({{"A", "NAME", "", 0, 0}}, "")) << TakeError();
+    EXPECT_EQ(Records(WalkTag(ReadFileBytes(File("C.MDX")), 1)), (std::vector<uint32_t>{1, 2}));
+  } else {
+    TakeError();
+  }
+  EXPECT_FALSE(TempFilesLeft());
 }
 
 }  // namespace
