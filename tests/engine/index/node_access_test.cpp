@@ -1,5 +1,6 @@
 // Node access on a built file: reads and writes, the current node, the node path in
 // chunks of 9 levels, the node cache, anchors and the messages of their failures.
+#include "base/dates.h"
 #include "index/index_internal.h"
 #include "index_test_util.h"
 
@@ -116,6 +117,46 @@ TEST_F(NodeAccessTest, CacheMovesHitsForwardAndWritesBackChangedVictims) {
   EXPECT_EQ(uint8_t(ReadFileBytes(File("T.MDX"))[size_t(a) * 512 + 12]), written);
   SetIndexCache(0);
   EXPECT_TRUE(cache.slots.empty());
+}
+
+}  // namespace
+}  // namespace zedra::testing
+
+#include "expr/day_numbers.h"
+#include "expr/expr.h"
+
+namespace zedra::testing {
+namespace {
+
+// BuildKey and the key text of each key type on the current record.
+TEST_F(IndexTest, BuildKeyAndKeyText) {
+  WriteFileBytes(File("K.DBF"), MakeDbf(0x03, {{"NAME", 'C', 6}, {"AMT", 'N', 8, 2}, {"BORN", 'D', 8}},
+                                        {" Alpha   -12.5020261208", " Beta      3.00        "}));
+  ASSERT_TRUE(Use(File("K.DBF"), Exclusive()));
+  ASSERT_TRUE(MakeIndex({{"N", "UPPER(NAME)", "", 0, 0}, {"A", "AMT", "", 0, 0}, {"B", "BORN", "", 1, 0}}, ""));
+  ASSERT_TRUE(CreateMdxHeader(File("K.MDX")));
+  const char* keys[] = {"UPPER(NAME)", "AMT", "BORN"};
+  for (int order = 1; order <= 3; ++order) {
+    ASSERT_TRUE(ReadTagAnchor(order, order));
+    OrderAt(order)->key_expression = AssignExpr(keys[order - 1]);
+  }
+  Dbf4Go(1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(BuildKey(1)), 7), std::string("ALPHA \0", 7));
+  const auto amount = mdx::NumericKey("-12.50");
+  EXPECT_EQ(std::memcmp(BuildKey(2), amount.data(), 12), 0);
+  EXPECT_EQ(DateKeyValue(BuildKey(3)), YmdToDay(2026, 12, 8));
+  EXPECT_EQ(Indexes().key_order, 3);
+  EXPECT_EQ(KeyText(1), "ALPHA ");
+  EXPECT_EQ(KeyText(2), "  -12.50");
+  SetDateStyle(0);
+  Dates().CenturyOn = false;
+  EXPECT_EQ(KeyText(3), "12/08/26");
+  EXPECT_EQ(KeyText(4), std::nullopt);
+  Dbf4Go(2);
+  EXPECT_EQ(DateKeyValue(BuildKey(3)), kBlankDay);
+  CurrentAreaIndex().natural_order = true;
+  EXPECT_EQ(KeyText(1), "Rec:         2");
+  CloseIndexes();
 }
 
 }  // namespace
