@@ -206,28 +206,48 @@ void TreeBuilder::Tick(uint64_t* counter) {
 }
 
 void TreeBuilder::SortItems() {
+  const char type = tag_.KeyType();
+  const bool descending = tag_.descending;
+  if (type == 'C' && key_length_ > 8) {
+    // Texts often share their first 8 bytes: the references carry the item itself.
+    struct TextRef {
+      uint64_t prefix;
+      uint8_t* item;
+    };
+    std::vector<TextRef> refs(used_);
+    for (size_t i = 0; i < used_; ++i) refs[i] = {KeyPrefix(ptrs_[i], type, key_length_, descending), ptrs_[i]};
+    std::sort(refs.begin(), refs.end(), [&](const TextRef& a, const TextRef& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      return less_(a.item, b.item);
+    });
+    for (size_t i = 0; i < used_; ++i) ptrs_[i] = refs[i].item;
+    return;
+  }
+  // 16 bytes per reference keep the sort in cache: the prefix, the record number, and
+  // the item's place with the top bit telling that the prefix is the whole key (dates,
+  // short texts, numbers of at most 13 digits), so that equal prefixes are equal keys.
   struct Ref {
     uint64_t prefix;
     uint32_t record;
-    bool exact;  // the prefix is the whole key
-    uint8_t* item;
+    uint32_t place;
   };
+  constexpr uint32_t kExact = 0x80000000u;
   std::vector<Ref> refs(used_);
-  const char type = tag_.KeyType();
-  // Where the prefix is the whole key (dates, short texts, numbers of at most 13
-  // digits), equal prefixes are equal keys.
-  const bool whole = type == 'D' || (type == 'C' && key_length_ <= 8);
   const bool numeric = type == 'N' || type == 'F';
   for (size_t i = 0; i < used_; ++i) {
     const uint8_t* item = ptrs_[i];
-    refs[i] = {KeyPrefix(item, type, key_length_, tag_.descending), GetLE32(item + key_length_),
-               whole || (numeric && ((item[1] >> 2) & 31) <= 13), ptrs_[i]};
+    const bool exact = !numeric || ((item[1] >> 2) & 31) <= 13;
+    refs[i] = {KeyPrefix(item, type, key_length_, descending), GetLE32(item + key_length_),
+               uint32_t(i) | (exact ? kExact : 0)};
   }
   std::sort(refs.begin(), refs.end(), [&](const Ref& a, const Ref& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return a.exact && b.exact ? a.record < b.record : less_(a.item, b.item);
+    if ((a.place & b.place & kExact) != 0) return a.record < b.record;
+    return less_(ptrs_[a.place & ~kExact], ptrs_[b.place & ~kExact]);
   });
-  for (size_t i = 0; i < used_; ++i) ptrs_[i] = refs[i].item;
+  std::vector<uint8_t*> sorted(used_);
+  for (size_t i = 0; i < used_; ++i) sorted[i] = ptrs_[refs[i].place & ~kExact];
+  std::copy(sorted.begin(), sorted.end(), ptrs_.begin());
 }
 
 bool TreeBuilder::Plan() {
@@ -490,7 +510,12 @@ bool TreeBuilder::RefillRun(size_t k) {
 }
 
 const uint8_t* TreeBuilder::NextItem() {
-  if (runs_.empty()) return taken_ < used_ ? ptrs_[taken_++] : nullptr;
+  if (runs_.empty()) {
+    if (taken_ >= used_) return nullptr;
+    // The items lie in key order across the pools: ask for the ones ahead early.
+    if (taken_ + 16 < used_) __builtin_prefetch(ptrs_[taken_ + 16]);
+    return ptrs_[taken_++];
+  }
   // The run whose item was handed out last moves on now, so the item stayed valid.
   if (pending_advance_ != SIZE_MAX) {
     const size_t k = pending_advance_;
