@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "expr/expr.h"
+#include "index/index.h"
 #include "memo/memo.h"
 #include "table/work_area.h"
 
@@ -39,6 +40,8 @@ void EngineStartup() {
   ExprStartup();
   // The memo layer fills the eight MemoHooks (after the expression language's services).
   MemoStartup();
+  // The index layer installs IndexHooks.
+  IndexStartup();
   started = true;
   if (!exit_hook_registered) {
     // The fatal path ends the program with std::exit; the engine still shuts down in order.
@@ -50,6 +53,8 @@ void EngineStartup() {
 void EngineShutdown() {
   if (!started) return;
   started = false;
+  // Index files close before their tables.
+  IndexShutdown();
   // Areas 34 and 35 first, then all others.
   TableShutdown();
   // Compiled expressions go after the areas have released their filters.

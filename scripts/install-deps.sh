@@ -6,7 +6,8 @@ set -euo pipefail
 run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core)
 # The calendar's tests draw with the DejaVu fonts only (tests/app/qt_test_environment.h).
 test_packages=("${run_packages[@]}" fonts-dejavu-extra libgtest-dev libgmock-dev
-               libbenchmark-dev clang libclang-rt-14-dev python3 python3-dbf python3-dbfread)
+               libbenchmark-dev clang libclang-rt-14-dev python3 python3-dbf python3-dbfread
+               libdbd-xbase-perl)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;

@@ -1,6 +1,8 @@
 // The engine's error codes, texts and reporting, and its memory operations.
 #include "base/errors.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <iostream>
 #include <new>
@@ -274,6 +276,27 @@ void EngineFreeMem(void*& block, uint16_t /*size*/) {
   block = nullptr;
 }
 
-int32_t LargestFreeBlock() { return 2147483647; }
+namespace {
+int64_t memory_budget = -1;  // none
+int64_t memory_held = 0;
+}  // namespace
+
+int32_t LargestFreeBlock() {
+  if (memory_budget < 0) return 2147483647;
+  return int32_t(std::clamp<int64_t>(memory_budget - memory_held, 0, 2147483647));
+}
+
+void SetMemoryBudget(int64_t bytes) { memory_budget = bytes < 0 ? -1 : bytes; }
+int64_t MemoryBudget() { return memory_budget; }
+
+void MemoryHold::Hold(int64_t bytes) {
+  bytes_ += bytes;
+  memory_held += bytes;
+}
+
+void MemoryHold::Release() {
+  memory_held -= bytes_;
+  bytes_ = 0;
+}
 
 }  // namespace zedra

@@ -90,8 +90,29 @@ void SetFatalExit(FatalExit exit);
 // Memory: sizes are unsigned 16-bit, so one block is at most 65535 bytes.
 void* EngineGetMem(uint16_t size);
 void EngineFreeMem(void*& block, uint16_t size);
-// The largest block the engine may ask for; always 2147483647.
+// The largest block the engine may ask for: 2147483647 unless a memory budget is set,
+// then the budget less what the engine holds against it (never below 0).
 int32_t LargestFreeBlock();
+// Sets the engine's memory budget in bytes; a negative value removes it (the default).
+// Planned buffers (the index builder's) are held against it with MemoryHold.
+void SetMemoryBudget(int64_t bytes);
+int64_t MemoryBudget();
+
+// Holds bytes against the memory budget for its lifetime (nothing is allocated here).
+class MemoryHold {
+ public:
+  MemoryHold() = default;
+  explicit MemoryHold(int64_t bytes) { Hold(bytes); }
+  ~MemoryHold() { Release(); }
+  MemoryHold(const MemoryHold&) = delete;
+  MemoryHold& operator=(const MemoryHold&) = delete;
+  void Hold(int64_t bytes);
+  void Release();
+  int64_t bytes() const { return bytes_; }
+
+ private:
+  int64_t bytes_ = 0;
+};
 
 // Clears the error state (start-up, and tests that start from a clean engine).
 void ResetErrorState();

@@ -213,4 +213,10 @@ std::string Cp866ToUtf8(std::string_view bytes);
 // UTF-8 into Windows-1252; characters without a place become '?'.
 std::string Utf8ToCp1252(std::string_view text);
 
+// ---------------------------------------------------------------------------------------
+// Terminal
+
+// Whether standard error is a terminal (progress displays are drawn only there).
+bool StandardErrorIsTerminal();
+
 }  // namespace zedra::platform

@@ -77,6 +77,28 @@ const std::vector<Command> kCommands = {
      "pack before anything changes; --force drops such memos and says how many.",
      {{}, {"--force"}},
      CmdPack},
+    {"index", "index TABLE [--file NAME] --tag NAME --key EXPR [--for EXPR] [--unique]\n"
+     "            [--descending] [--tag ...]",
+     "Builds tags into an index file (default: the table's production index, which the\n"
+     "table's header then marks). Each --tag starts a tag definition; the options after it\n"
+     "belong to it. The file's other tags are rebuilt from their own definitions; a tag of\n"
+     "the same name is replaced. A progress bar is drawn when standard error is a terminal.",
+     {{"--file", "--tag", "--key", "--for"}, {"--unique", "--descending"}},
+     CmdIndex},
+    {"tags", "tags TABLE [--file NAME]",
+     "Lists the tags of an index file: name, key type, key length, entry length, keys per\n"
+     "node, descending, unique, anchor block, root block, key expression, FOR condition.",
+     {{"--file"}, {}},
+     CmdTags},
+    {"check", "check TABLE [--file NAME] [--tag NAME] [--built]",
+     "Walks every tag's tree and checks it against the table: node counts, leaf depth, key\n"
+     "order, interior keys, pointers, nodes reached twice, and one entry with the right key\n"
+     "for every record the tag should hold. --built adds what holds right after a build:\n"
+     "equal keys in record order and unique tags holding the first record of each key.\n"
+     "Prints one line per tag (OK, or the problems with their node blocks); exit status 1\n"
+     "when a problem is found.",
+     {{"--file", "--tag"}, {"--built"}},
+     CmdCheck},
 };
 
 void PrintHelp(std::ostream& out) {
@@ -140,6 +162,7 @@ bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& options, 
     }
     if (options.flags.count(name) && !inline_value) {
       args->flags.insert(name);
+      args->sequence.emplace_back(name, "");
     } else if (options.with_value.count(name)) {
       if (!inline_value) {
         if (i + 1 >= argv.size()) {
@@ -149,6 +172,7 @@ bool ParseArgs(const std::vector<std::string>& argv, const OptionSpec& options, 
         value = argv[++i];
       }
       args->values[name].push_back(value);
+      args->sequence.emplace_back(name, value);
     } else {
       *error = "unknown option " + name;
       return false;

@@ -18,6 +18,8 @@ struct Args {
   std::vector<std::string> positional;
   std::map<std::string, std::vector<std::string>> values;  // --name VALUE, repeatable
   std::set<std::string> flags;                             // --name
+  // Every option in the order given, with its value (empty for a flag).
+  std::vector<std::pair<std::string, std::string>> sequence;
 
   bool Has(const std::string& name) const { return flags.count(name) || values.count(name); }
   // The last value given for an option, or fallback.
@@ -69,6 +71,9 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err);
 int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);
+int CmdIndex(const Args& args, std::ostream& out, std::ostream& err);
+int CmdTags(const Args& args, std::ostream& out, std::ostream& err);
+int CmdCheck(const Args& args, std::ostream& out, std::ostream& err);
 
 // Memo fields in list and append: the first line of a memo field's text cut to width
 // characters (as UTF-8), and the text a memo value stands for ("@FILE" the file's bytes;

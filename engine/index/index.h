@@ -1,0 +1,232 @@
+// The index layer: the MDX file attached to a work area (mdx_format.h), its open tags
+// (TagControl), the node access every index operation goes through (node reads and
+// writes, the current node, the shared node path, the per-area node cache, anchors),
+// key making and comparison, and the sorting index builder.
+//
+// All operations act on the current work area. Failures are recorded with SetError
+// (those documented as raised use RaiseError): 217 insufficient memory, 221 index not
+// open, 225 table not exclusive, 227 disk space, 254 internal errors, 266 key length,
+// 300 key expression too long, and the operating system's I/O codes. Messages end in
+// the operation's name in square brackets; node and anchor messages name the index
+// file and tag (TagDescription).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/files.h"
+#include "index/mdx_format.h"
+#include "table/work_area.h"
+
+namespace zedra {
+
+struct CompiledExpr;
+struct TagControl;
+
+// The open index file of a work area and its 2048-byte header area image.
+struct IndexFile {
+  EngineFile file;
+  std::string name;
+  std::vector<uint8_t> header;  // kHeaderAreaSize bytes while allocated
+  bool header_changed = false;
+
+  uint8_t* Entry(int k) { return header.data() + mdx::kTagTableOffset + mdx::kTagEntrySize * k; }
+  int TagCount() const { return header.empty() ? 0 : header[mdx::kHdrTagCount]; }
+};
+
+// One chunk of the node path: up to 9 levels of (block number, node image).
+struct PathChunk {
+  static constexpr int kLevels = 9;
+  PathChunk* previous = nullptr;
+  std::unique_ptr<PathChunk> next;
+  int16_t top = -1;
+  uint16_t owner = 0;  // index file handle + 256 * order, cut to 16 bits; 0 = none
+  std::array<int32_t, kLevels> nodes{};
+  std::array<std::array<uint8_t, mdx::kNodeSize>, kLevels> images{};
+};
+// The engine accounts a chunk as two links, two 16-bit fields, 9 numbers and 9 images.
+inline constexpr int32_t kPathChunkBytes = 9264;
+
+// The key comparisons: search key, node key, key length; negative, 0 or positive.
+using KeyComparator = int (*)(const uint8_t* a, const uint8_t* b, size_t length);
+// Produces the key of the current record for a tag (C: NUL-terminated).
+using KeyMaker = const uint8_t* (*)(TagControl& tag);
+
+// One open tag (order). Allocated zero-filled when the tag is opened or built.
+struct TagControl {
+  int tag_number = 0;
+  IndexFile* file = nullptr;
+  std::array<uint8_t, mdx::kAnchorReadSize> anchor{};
+  KeyComparator comparator = nullptr;
+  bool anchor_changed = false;
+  bool character_key = false;
+  bool bof = false;
+  bool eof = false;
+  bool descending = false;
+  KeyMaker key_maker = nullptr;
+  std::array<uint8_t, mdx::kMaxKeyLength + 1> current_key{};
+  std::array<uint8_t, mdx::kNodeSize> node_buffer{};
+  uint8_t* current_node = nullptr;
+  int32_t current_node_number = 0;
+  int current_index = 0;
+  uint8_t* current_entry = nullptr;
+  PathChunk* path_top = nullptr;
+  PathChunk* path_base = nullptr;
+  CompiledExpr* key_expression = nullptr;
+  CompiledExpr* for_condition = nullptr;
+
+  int32_t Root() const { return int32_t(GetLE32(anchor.data() + mdx::kAncRoot)); }
+  char KeyType() const { return char(anchor[mdx::kAncKeyType]); }
+  uint16_t KeyLength() const { return GetLE16(anchor.data() + mdx::kAncKeyLength); }
+  uint16_t EntryLength() const { return GetLE16(anchor.data() + mdx::kAncEntryLength); }
+  uint16_t MaxKeys() const { return GetLE16(anchor.data() + mdx::kAncMaxKeys); }
+  bool Unique() const { return anchor[mdx::kAncUnique] != 0; }
+};
+
+// The node cache of a work area (order 1 only): a buffer of S bytes and S / 1024 slots.
+struct NodeCache {
+  struct Slot {
+    int32_t block = 0;
+    uint8_t* image = nullptr;  // nullptr: the slot is free
+  };
+  uint32_t size = 0;
+  std::vector<uint8_t> buffer;
+  std::vector<Slot> slots;
+};
+
+// The index layer's part of one work area.
+struct AreaIndex {
+  IndexFile file;
+  std::array<std::unique_ptr<TagControl>, mdx::kTagEntries> orders;  // [1..47]
+  // The no-position marker: 104 zero bytes whose first 4 are -1.
+  std::array<uint8_t, 104> no_position{};
+  NodeCache cache;
+  bool natural_order = false;
+};
+
+// Called during a build with the records done and the record count.
+using IndexProgress = std::function<void(uint32_t done, uint32_t total)>;
+
+struct IndexState {
+  std::array<AreaIndex, kWorkAreas + 1> areas;  // [1..35]
+  std::unique_ptr<PathChunk> path_base;         // shared by every order of every area
+  int path_users = 0;                           // open index files
+  int navigated_order = 1;
+  int key_order = 1;
+  bool found = false;
+  // SetIndexProgress: the callback and its tick count.
+  IndexProgress progress;
+  uint32_t progress_ticks = 0;
+  // Sorted runs the last build spilled to its temporary file (0: sorted in memory).
+  uint32_t last_build_runs = 0;
+  // The key makers' result buffers.
+  std::array<uint8_t, 257> char_key{};
+  mdx::NumericKeyBytes numeric_key{};
+  std::array<uint8_t, 8> date_key{};
+};
+
+IndexState& Indexes();
+// The current area's part (the area need not hold a table).
+AreaIndex& CurrentAreaIndex();
+// Order n (1..47) of the current area, or nullptr.
+TagControl* OrderAt(int order);
+
+void IndexStartup();
+void IndexShutdown();
+
+// ---------------------------------------------------------------------------------------
+// The file and its tag table
+
+// Opens or creates the current area's index file and reads or writes its header area.
+// False after reporting the failure.
+bool CreateMdxHeader(const std::string& name);
+void FlushIndexHeader();
+// Closes the current area's index file and frees its header.
+void CloseIndexFile();
+// Adds a tag to the header's tag table (a tag of the same name is replaced first);
+// false with 254 when 47 tags are in use.
+bool AddTagEntry(IndexFile& file, const std::string& name, uint32_t anchor_block,
+                 char key_type);
+// Rebuilds the name tree of the tag table (bytes 16-18 of entries 0..tags).
+void SortTagThreads(IndexFile& file);
+// "FILE [tag: NAME]", or empty without an index file or order.
+std::string TagDescription(int order);
+
+// ---------------------------------------------------------------------------------------
+// Node access
+
+// Fills the 1024-byte image with the node at the block (from the node path when it
+// is there). False after reporting the failure; the image is then unchanged.
+bool SeekAndRead(int order, int32_t block, uint8_t* image);
+bool SeekAndWrite(int order, int32_t block, uint8_t* image);
+// Makes the node current for the order; -1 resets it to no position, 0 is an error.
+void GetNode(int32_t node, int order);
+// Pushes the current node on the order's path; false after reporting 217.
+bool add_path(int32_t node, int order);
+int32_t PopPath(int order);
+void ResetPath(int order);
+void SetIndexCache(uint32_t bytes);
+// Writes the order's anchor copy (raised on failure).
+void WriteAnchor(int order);
+void ReadAnchorNodes();
+// Opens tag `tag_number` of the current area's index file into order slot `order`,
+// reading its anchor; the expressions are not compiled. False after reporting 222.
+bool ReadTagAnchor(int order, int tag_number);
+// The owner stamp of an order in the current area.
+uint16_t PathOwner(int order);
+
+// ---------------------------------------------------------------------------------------
+// Keys
+
+int CompareCharKeys(const uint8_t* a, const uint8_t* b, size_t length);
+int CompareCharKeysDescending(const uint8_t* a, const uint8_t* b, size_t length);
+int CompareNumericKeys(const uint8_t* a, const uint8_t* b, size_t length);
+int CompareNumericKeysDescending(const uint8_t* a, const uint8_t* b, size_t length);
+int CompareDateKeys(const uint8_t* a, const uint8_t* b, size_t length);
+int CompareDateKeysDescending(const uint8_t* a, const uint8_t* b, size_t length);
+// The comparator for a key type letter and direction; nullptr for other letters.
+KeyComparator ComparatorFor(char key_type, bool descending);
+// A stored date key as a day number: above 31 December 9999 (other writers' blank),
+// or not a number, it is the blank date 1.0E100.
+double DateKeyValue(const uint8_t* key);
+
+const uint8_t* CharKeyMaker(TagControl& tag);
+const uint8_t* NumericKeyMaker(TagControl& tag);
+const uint8_t* DateKeyMaker(TagControl& tag);
+KeyMaker KeyMakerFor(char key_type);
+// Runs the order's key maker on the current record (the key order is set first).
+const uint8_t* BuildKey(int order);
+// The key of order n's current record as text; "Rec:" and the record number in natural
+// order; nullopt when there is no such order.
+std::optional<std::string> KeyText(int order);
+// A stored key as display text (C the bytes, N the number, D the date text).
+std::string KeyBytesText(const uint8_t* key, char key_type, uint16_t key_length);
+
+// ---------------------------------------------------------------------------------------
+// Building
+
+// One tag definition.
+struct TagInfo {
+  std::string name;       // at most 10 characters
+  std::string key;        // at most 220 characters
+  std::string for_expr;   // empty for none
+  uint8_t descending = 0;
+  uint8_t unique = 0;
+};
+
+// Creates the index file (replacing one of that name; empty: the production index) and
+// builds every tag; the file is closed afterwards.
+bool MakeIndex(const std::vector<TagInfo>& tags, const std::string& name);
+// Builds one tag into the file MakeIndex has open; with reopen the table is made
+// exclusive for the build.
+bool AddIndexTag(const TagInfo& tag, bool reopen);
+void SetIndexProgress(IndexProgress callback, uint32_t ticks);
+// The index file name MakeIndex and SetIndexTo use for a name given by a caller.
+std::string IndexFileName(const std::string& name);
+
+}  // namespace zedra

@@ -1,0 +1,326 @@
+// The index builder against a model: random tables with every key type, duplicates,
+// blank dates, negative numbers, deleted records, FOR conditions, unique and descending
+// tags; spilled builds giving the same bytes; the memory plan's refusals and the other
+// failures of a build.
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "expr/day_numbers.h"
+#include "index/index_check.h"
+#include "index/index_internal.h"
+#include "index_test_util.h"
+
+namespace zedra::testing {
+namespace {
+
+struct Row {
+  bool deleted = false;
+  std::string name;   // C10
+  int64_t cents = 0;  // N10.2
+  int year = 0, month = 0, day = 0;  // D, year 0: blank
+  bool flag = false;  // L
+  std::string longk;  // C100
+};
+
+std::string Pad(std::string s, size_t n) {
+  s.resize(n, ' ');
+  return s;
+}
+
+std::string RowBytes(const Row& r) {
+  char amount[32], date[16];
+  std::snprintf(amount, sizeof amount, "%10.2f", double(r.cents) / 100);
+  if (r.year)
+    std::snprintf(date, sizeof date, "%04d%02d%02d", r.year, r.month, r.day);
+  else
+    std::snprintf(date, sizeof date, "        ");
+  return std::string(r.deleted ? "*" : " ") + Pad(r.name, 10) + amount + date + (r.flag ? "T" : "F") +
+         Pad(r.longk, 100);
+}
+
+const std::vector<RawField> kFields = {
+    {"NAME", 'C', 10}, {"AMT", 'N', 10, 2}, {"BORN", 'D', 8}, {"FLAG", 'L', 1}, {"LONGK", 'C', 100}};
+
+std::vector<Row> RandomRows(int n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  auto pick = [&](int k) { return int(rng() % uint32_t(k)); };
+  std::vector<Row> rows(static_cast<size_t>(n));
+  for (Row& r : rows) {
+    r.deleted = pick(10) == 0;
+    const int length = 1 + pick(4);
+    for (int i = 0; i < length; ++i) r.name += "aBcD"[pick(4)];
+    r.cents = int64_t(pick(2001) - 1000) * (pick(3) == 0 ? 100003 : 7);
+    if (pick(8) != 0) {
+      r.year = 1900 + pick(150);
+      r.month = 1 + pick(12);
+      r.day = 1 + pick(28);
+    }
+    r.flag = pick(2) == 0;
+    r.longk = std::string(size_t(90 + pick(10)), 'x') + char('a' + pick(3));
+  }
+  return rows;
+}
+
+void WriteTable(const std::string& path, const std::vector<Row>& rows) {
+  std::vector<std::string> records;
+  for (const Row& r : rows) records.push_back(RowBytes(r));
+  WriteFileBytes(path, MakeDbf(0x03, kFields, records));
+}
+
+const std::vector<TagInfo> kTags = {
+    {"NAMEU", "UPPER(NAME)", "", 0, 0},
+    {"AMT", "AMT", "", 0, 0},
+    {"BORND", "BORN", "", 1, 0},
+    {"UAMT", "AMT", "", 0, 1},
+    {"FLAGN", "NAME", "FLAG", 0, 0},
+    {"ONE", "LEFT(NAME,1)", "", 1, 1},
+    {"LONG", "LONGK", ".NOT. FLAG", 1, 0},
+};
+
+// The model: the record order each tag of kTags must give.
+std::vector<uint32_t> ModelOrder(const std::vector<Row>& rows, size_t tag) {
+  struct Item {
+    std::string text;
+    double number = 0;
+    uint32_t record = 0;
+  };
+  std::vector<Item> items;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Row& r = rows[i];
+    Item it;
+    it.record = uint32_t(i + 1);
+    switch (tag) {
+      case 0: {
+        it.text = Pad(r.name, 10);
+        for (char& c : it.text) c = char(std::toupper(uint8_t(c)));
+        break;
+      }
+      case 1:
+      case 3: it.number = double(r.cents); break;
+      case 2: it.number = r.year ? YmdToDay(r.year, r.month, r.day) : 1e300; break;
+      case 4:
+        if (!r.flag) continue;
+        it.text = Pad(r.name, 10);
+        break;
+      case 5: it.text = r.name.substr(0, 1); break;
+      case 6:
+        if (r.flag) continue;
+        it.text = Pad(r.longk, 100);
+        break;
+    }
+    items.push_back(it);
+  }
+  const bool descending = kTags[tag].descending;
+  auto key_less = [&](const Item& a, const Item& b) {
+    const bool numeric = tag >= 1 && tag <= 3;
+    if (numeric ? a.number == b.number : a.text == b.text) return false;
+    const bool less = numeric ? a.number < b.number : a.text < b.text;
+    return descending ? !less : less;
+  };
+  std::stable_sort(items.begin(), items.end(), key_less);
+  std::vector<uint32_t> order;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (kTags[tag].unique && i > 0 && !key_less(items[i - 1], items[i])) continue;
+    order.push_back(items[i].record);
+  }
+  return order;
+}
+
+class IndexBuildTest : public IndexTest {
+ protected:
+  void SetUp() override {
+    IndexTest::SetUp();
+    setenv("TMPDIR", dir_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("TMPDIR");
+    IndexTest::TearDown();
+  }
+  bool TempFilesLeft() {
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(dir_.path(), "ZED*.tmp", &entries);
+    return !entries.empty();
+  }
+};
+
+TEST_F(IndexBuildTest, RandomTablesGiveTheModelsOrder) {
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    const std::vector<Row> rows = RandomRows(seed == 3 ? 3000 : 400 * int(seed), seed);
+    WriteTable(File("R.DBF"), rows);
+    ASSERT_TRUE(Use(File("R.DBF"), Exclusive()));
+    ASSERT_TRUE(MakeIndex(kTags, "")) << TakeError();
+    EXPECT_EQ(Indexes().last_build_runs, 0u);
+    const std::string file = ReadFileBytes(File("R.MDX"));
+    ASSERT_EQ(uint8_t(file[28]), kTags.size());
+    for (size_t t = 0; t < kTags.size(); ++t)
+      EXPECT_EQ(Records(WalkTag(file, int(t + 1))), ModelOrder(rows, t)) << "seed " << seed << " tag " << kTags[t].name;
+    // The key bytes: the anchor's sizes and a numeric key as NumericKey makes it.
+    const size_t amt = size_t(LE32(file, 512 + 64)) * 512;
+    EXPECT_EQ(file[amt + 9], 'N');
+    EXPECT_EQ(LE16(file, amt + 12), 12);
+    EXPECT_EQ(LE16(file, amt + 14), 63);
+    EXPECT_EQ(uint8_t(file[amt + 8]), 0x10);
+    for (const LeafEntry& e : WalkTag(file, 2)) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.2f", double(rows[e.record - 1].cents) / 100);
+      const auto key = mdx::NumericKey(text);
+      ASSERT_EQ(e.key, std::string(reinterpret_cast<const char*>(key.data()), 12)) << text;
+    }
+    const size_t longk = size_t(LE32(file, 512 + 32 * 7)) * 512;
+    EXPECT_EQ(LE16(file, longk + 12), 100);
+    EXPECT_EQ(LE16(file, longk + 14), 9);
+    EXPECT_EQ(uint8_t(file[longk + 8]), 0x18);
+    EXPECT_EQ(uint8_t(file[longk + 245]), 1);
+    EXPECT_EQ(file.substr(longk + 762, 11), std::string(".NOT. FLAG\0", 11));
+    const size_t one = size_t(LE32(file, 512 + 32 * 6)) * 512;
+    EXPECT_EQ(uint8_t(file[one + 8]), 0x58);
+    EXPECT_EQ(uint8_t(file[one + 23]), 1);
+    // Header bytes 32-35: the last tag's root + 2.
+    EXPECT_EQ(LE32(file, 32), LE32(file, longk) + 2);
+    // The table's header marks its production index.
+    EXPECT_EQ(uint8_t(ReadFileBytes(File("R.DBF"))[28]), 1);
+    const IndexCheck check = CheckIndexFile(File("R.MDX"), "", true);
+    EXPECT_TRUE(check.Ok()) << (check.tags.empty() || check.tags[0].problems.empty() ? "" : check.tags[0].problems[0]);
+    CloseAllAreas();
+  }
+}
+
+TEST_F(IndexBuildTest, SpilledRunsGiveTheSameBytesAndTheTemporaryFileGoes) {
+  const std::vector<Row> rows = RandomRows(5000, 7);
+  WriteTable(File("R.DBF"), rows);
+  ASSERT_TRUE(Use(File("R.DBF"), Exclusive()));
+  ASSERT_TRUE(MakeIndex(kTags, "MEM"));
+  int ticks = 0;
+  SetIndexProgress([&](uint32_t tick, uint32_t total) {
+    ++ticks;
+    EXPECT_EQ(tick, uint32_t((ticks - 1) % 7 + 1));
+    EXPECT_EQ(total, 7u);
+  }, 7);
+  SetMemoryBudget(60000);
+  ASSERT_TRUE(MakeIndex(kTags, "DISK")) << TakeError();
+  EXPECT_GE(Indexes().last_build_runs, 3u);  // the last tag's runs
+  SetMemoryBudget(-1);
+  EXPECT_EQ(ticks, 7 * int(kTags.size()));
+  SetIndexProgress(nullptr, 0);
+  EXPECT_FALSE(TempFilesLeft());
+  EXPECT_EQ(ReadFileBytes(File("MEM.MDX")), ReadFileBytes(File("DISK.MDX")));
+}
+
+TEST_F(IndexBuildTest, TheMemoryPlanRefusesWithItsFigures) {
+  WriteTable(File("R.DBF"), RandomRows(5000, 9));
+  ASSERT_TRUE(Use(File("R.DBF"), Exclusive()));
+  // 5000 keys of 10 bytes: 5 levels of 1024 bytes, then sqrt(5000 * 18 * 28) = 1587.
+  SetMemoryBudget(6000);
+  EXPECT_FALSE(MakeIndex({{"N", "NAME", "", 0, 0}}, ""));
+  EXPECT_EQ(TakeError(), "217: Additional 5315 bytes of memory are needed. [MakeIndex]");
+  SetMemoryBudget(4000);
+  EXPECT_FALSE(MakeIndex({{"N", "NAME", "", 0, 0}}, ""));
+  EXPECT_EQ(TakeError(), "217:  for allocating reindex stack [MakeIndex]");
+  SetMemoryBudget(1000);
+  EXPECT_FALSE(MakeIndex({{"N", "NAME", "", 0, 0}}, ""));
+  EXPECT_EQ(TakeError(), "217:  to allocate index header buffer [CreateMdxHeader]");
+  EXPECT_FALSE(TempFilesLeft());
+}
+
+TEST_F(IndexBuildTest, EdgeTablesAndTheTagChecks) {
+  // Unique over A, A, B keeps records 1 and 3; equal keys of a plain tag by record.
+  WriteFileBytes(File("U.DBF"), MakeDbf(0x03, {{"NAME", 'C', 3}, {"F", 'L', 1}}, {" A  T", " A  T", " B  F", " A  F"}));
+  ASSERT_TRUE(Use(File("U.DBF"), Exclusive()));
+  ASSERT_TRUE(MakeIndex({{"U", "NAME", "", 0, 1}, {"P", "NAME", "", 0, 0}}, ""));
+  std::string file = ReadFileBytes(File("U.MDX"));
+  EXPECT_EQ(Records(WalkTag(file, 1)), (std::vector<uint32_t>{1, 3}));
+  EXPECT_EQ(Records(WalkTag(file, 2)), (std::vector<uint32_t>{1, 2, 4, 3}));
+
+  // The failures of AddIndexTag, each with its message; the tags before stay.
+  ASSERT_TRUE(CreateMdxHeader(File("U.MDX")));
+  EXPECT_FALSE(AddIndexTag({"L", std::string(221, 'A'), "", 0, 0}, false));
+  EXPECT_EQ(TakeError(), "300:  [AddIndexTag()]");
+  EXPECT_FALSE(AddIndexTag({"L", "F", "", 0, 0}, false));
+  EXPECT_EQ(TakeError(), "254: Wrong parser return type [AddIndexTag()]");
+  EXPECT_FALSE(AddIndexTag({"L", "NAME", "NAME", 0, 0}, false));
+  EXPECT_EQ(TakeError(), "362: Invalid FOR expression for L [AddIndexTag()]");
+  EXPECT_FALSE(AddIndexTag({"L", "NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME+NAME", "", 0, 0}, false));
+  EXPECT_EQ(TakeError(), "266: Incorrect key length: Must be 1 to 100. [AddIndexTag()]");
+  EXPECT_FALSE(AddIndexTag({"L", "TRIM(RIGHT(NAME,2))", "", 0, 0}, false));
+  EXPECT_EQ(TakeError(), "266: Incorrect key length: Must be 1 to 100. [AddIndexTag()]");
+  CloseIndexes();
+  EXPECT_EQ(uint8_t(ReadFileBytes(File("U.MDX"))[28]), 2);
+  CloseAllAreas();
+
+  // No records: one empty leaf per tag, and a FOR tag's byte 246 stays 0.
+  WriteFileBytes(File("E.DBF"), MakeDbf(0x03, {{"NAME", 'C', 3}, {"F", 'L', 1}}, {}));
+  ASSERT_TRUE(Use(File("E.DBF"), Exclusive()));
+  ASSERT_TRUE(MakeIndex({{"A", "NAME", "F", 0, 0}}, "")) << TakeError();
+  file = ReadFileBytes(File("E.MDX"));
+  const size_t anchor = size_t(LE32(file, 512 + 32)) * 512;
+  const size_t root = size_t(LE32(file, anchor)) * 512;
+  EXPECT_EQ(LE16(file, root), 0);
+  EXPECT_EQ(LE32(file, root + 8), 0u);
+  EXPECT_EQ(uint8_t(file[anchor + 245]), 1);
+  EXPECT_EQ(uint8_t(file[anchor + 246]), 0);
+  EXPECT_EQ(file.size(), 2048u + 1024 + 1024);
+  CloseAllAreas();
+  EXPECT_FALSE(MakeIndex({{"A", "NAME", "", 0, 0}}, ""));
+  EXPECT_EQ(TakeError(), "215: No database in use [MakeIndex]  WorkArea = 1");
+
+  // A header that claims more records than the file holds: the table's count is taken
+  // from the file, and the tag holds the records there are.
+  std::string claims = MakeDbf(0x03, {{"NAME", 'C', 3}}, {" ABC", " DEF"});
+  PutLE32(reinterpret_cast<uint8_t*>(claims.data()) + 4, 1000000);
+  WriteFileBytes(File("C.DBF"), claims);
+  if (Use(File("C.DBF"), Exclusive())) {
+    EXPECT_TRUE(MakeIndex({{"A", "NAME", "", 0, 0}}, "")) << TakeError();
+    EXPECT_EQ(Records(WalkTag(ReadFileBytes(File("C.MDX")), 1)), (std::vector<uint32_t>{1, 2}));
+  } else {
+    TakeError();
+  }
+  EXPECT_FALSE(TempFilesLeft());
+}
+
+}  // namespace
+}  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// Another program holds the index file (and in the second case the table too): the build
+// reopens the table exclusively for itself, or refuses with 225 when it cannot. Either
+// way the table is shared again afterwards; the file the other program holds cannot be
+// replaced, so the first build fails when it opens it.
+TEST_F(IndexBuildTest, ASharedTableIsReopenedExclusivelyForTheBuild) {
+  WriteTable(File("S.DBF"), RandomRows(50, 4));
+  ASSERT_TRUE(Use(File("S.DBF")));
+  ASSERT_TRUE(MakeIndex({{"NAME", "NAME", "", 0, 0}}, ""));
+  for (bool holds_table : {false, true}) {
+    Signal ready, done;
+    pid_t child = StartChild([&] {
+      // The copy of the parent's table handle would keep the parent's sharing lock.
+      close(AreaAt(1)->file.handle());
+      if (holds_table) {
+        Select(2);
+        if (!Use(File("S.DBF"))) return 3;
+      }
+      EngineFile held;
+      if (held.Open(File("S.MDX"), platform::kModeReadWriteShared) != 0) return 4;
+      ready.Send();
+      done.Wait();
+      return 0;
+    });
+    ASSERT_TRUE(ready.Wait());
+    const bool built = MakeIndex({{"NAME", "NAME", "", 0, 0}}, "");
+    done.Send();
+    EXPECT_EQ(WaitChild(child), 0);
+    if (holds_table) {
+      EXPECT_FALSE(built);
+      EXPECT_EQ(TakeError(), "225: " + File("S.DBF") + " MakeIndex(" + File("S.MDX") + ")");
+    } else {
+      EXPECT_FALSE(built);
+      EXPECT_EQ(TakeError(), "32: Unable to open index: " + File("S.MDX") + " [CreateMdxHeader]");
+    }
+    EXPECT_FALSE(CurrentArea()->exclusive);  // shared again
+  }
+}
+
+}  // namespace
+}  // namespace zedra::testing

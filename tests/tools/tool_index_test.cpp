@@ -1,0 +1,140 @@
+// zedra index, tags and check, run as a user runs them: on the fixture another library
+// wrote, on files built here, and on damaged files, which must be reported, never crash.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "base/files.h"
+#include "cli.h"
+#include "support/temp_dir.h"
+
+namespace zedra::cli {
+namespace {
+
+using zedra::testing::ReadFileBytes;
+using zedra::testing::TempDir;
+using zedra::testing::WriteFileBytes;
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+ToolRun Tool(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  int status = RunTool(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+class ToolIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string fixture = std::string(ZEDRA_FIXTURES_DIR) + "/dbase4-people/";
+    for (const char* f : {"PEOPLE.DBF", "PEOPLE.DBT", "PEOPLE.MDX"})
+      WriteFileBytes(dir_.File(f), ReadFileBytes(fixture + f));
+    fixture_tags_ = ReadFileBytes(fixture + "tags.txt");
+    mdx_ = ReadFileBytes(dir_.File("PEOPLE.MDX"));
+  }
+  std::string Table() const { return dir_.File("PEOPLE.DBF"); }
+  // Writes a damaged copy of the fixture's index and checks it.
+  ToolRun CheckDamaged(std::string bytes) {
+    WriteFileBytes(dir_.File("BAD.MDX"), bytes);
+    return Tool({"check", Table(), "--file", dir_.File("BAD.MDX")});
+  }
+  static void Put32(std::string& s, size_t at, uint32_t v) {
+    PutLE32(reinterpret_cast<uint8_t*>(s.data() + at), v);
+  }
+  static uint32_t Get32(const std::string& s, size_t at) {
+    return GetLE32(reinterpret_cast<const uint8_t*>(s.data() + at));
+  }
+
+  TempDir dir_;
+  std::string fixture_tags_, mdx_;
+};
+
+TEST_F(ToolIndexTest, AnotherWritersFileListsAndChecks) {
+  ToolRun r = Tool({"tags", Table()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, fixture_tags_);
+  r = Tool({"check", Table()});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("BORN: OK (200 keys"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("UNIQCITY: OK (25 keys"), std::string::npos) << r.out;
+  r = Tool({"check", Table(), "--tag", "act"});
+  EXPECT_EQ(r.out, "ACT: OK (126 keys, 5 nodes, 2 levels)\n");
+}
+
+TEST_F(ToolIndexTest, IndexBuildsKeepsOtherTagsAndReplacesByName) {
+  ToolRun r = Tool({"index", Table(), "--tag", "NAME", "--key", "UPPER(NAME)", "--descending",
+                    "--tag", "RICH", "--key", "AMOUNT", "--for", "AMOUNT > 1000", "--unique"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // no progress bar when standard error is not a terminal
+  r = Tool({"tags", Table()});
+  EXPECT_NE(r.out.find("NAME       type=C keylen=20 entry=24 maxkeys=42 desc=1 unique=0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("RICH       type=N keylen=12 entry=16 maxkeys=63 desc=0 unique=1"), std::string::npos);
+  EXPECT_NE(r.out.find("for=[AMOUNT > 1000]"), std::string::npos);
+  EXPECT_NE(r.out.find("ACT        type=C"), std::string::npos);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 7);
+  r = Tool({"check", "--built", Table()});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(uint8_t(ReadFileBytes(Table())[28]), 1);
+  // Usage and engine errors.
+  EXPECT_EQ(Tool({"index", Table(), "--key", "NAME"}).status, 2);
+  EXPECT_EQ(Tool({"index", Table(), "--tag", "X"}).status, 2);
+  r = Tool({"index", Table(), "--tag", "X", "--key", "NOTES"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Error # "), std::string::npos) << r.err;
+}
+
+TEST_F(ToolIndexTest, DamagedFilesAreReportedWithTheirBlocks) {
+  const uint32_t name_anchor = Get32(mdx_, 512 + 32);
+  const uint32_t name_root = Get32(mdx_, size_t(name_anchor) * 512);
+  const size_t root = size_t(name_root) * 512;
+  for (size_t length : {size_t(0), size_t(100), size_t(2048), size_t(3071)}) {
+    ToolRun r = CheckDamaged(mdx_.substr(0, length));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("an index file has at least 3072"), std::string::npos) << r.out;
+  }
+  // Cut in the middle of the nodes: pointers past the end.
+  ToolRun r = CheckDamaged(mdx_.substr(0, mdx_.size() / 2));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("past the end of the file"), std::string::npos) << r.out;
+
+  std::string bad = mdx_;
+  bad[root] = char(0xFF);  // -1 keys ... as signed 16 bits with the high byte
+  bad[root + 1] = char(0x7F);
+  r = CheckDamaged(bad);
+  EXPECT_NE(r.out.find("block " + std::to_string(name_root) + " holds 32767 keys"), std::string::npos) << r.out;
+
+  bad = mdx_;
+  Put32(bad, root + 8, 2);  // the first child inside the header area
+  r = CheckDamaged(bad);
+  EXPECT_NE(r.out.find("pointer to block 2, inside the header area"), std::string::npos) << r.out;
+
+  bad = mdx_;
+  Put32(bad, root + 8, name_root);  // a loop back to the root
+  r = CheckDamaged(bad);
+  EXPECT_NE(r.out.find("block " + std::to_string(name_root) + " is reached twice"), std::string::npos) << r.out;
+
+  bad = mdx_;
+  bad[28] = char(60);
+  r = CheckDamaged(bad);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("claims 60 tags"), std::string::npos) << r.out;
+
+  // Two keys exchanged in a leaf: out of order, and the records no longer match.
+  bad = mdx_;
+  const uint32_t leaf = Get32(mdx_, root + 8);
+  const size_t e0 = size_t(leaf) * 512 + 8 + 4, e1 = e0 + 24;
+  std::string k0 = bad.substr(e0, 20);
+  bad.replace(e0, 20, bad.substr(e1, 20));
+  bad.replace(e1, 20, k0);
+  r = CheckDamaged(bad);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("NAME: "), std::string::npos);
+  EXPECT_NE(r.out.find("comes after the greater key"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("is stored with key"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace zedra::cli
