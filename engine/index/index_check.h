@@ -26,10 +26,11 @@ struct TagSummary {
   std::string key;
   std::string for_expr;
   bool for_has_keys = false;
+  bool anchor_read = false;  // false: the anchor lies outside the file, the fields above it are 0
 };
 
 // The tags of an index file. False with *problem when the file cannot be read as one;
-// tags whose anchor lies outside the file are returned with an empty key.
+// tags whose anchor lies outside the file are returned with anchor_read false.
 bool ReadTagSummaries(const std::string& path, std::vector<TagSummary>* tags,
                       std::string* problem);
 

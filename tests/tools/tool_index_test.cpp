@@ -6,6 +6,7 @@
 
 #include "base/files.h"
 #include "cli.h"
+#include "platform/platform.h"
 #include "support/temp_dir.h"
 
 namespace zedra::cli {
@@ -134,6 +135,52 @@ TEST_F(ToolIndexTest, DamagedFilesAreReportedWithTheirBlocks) {
   EXPECT_NE(r.out.find("NAME: "), std::string::npos);
   EXPECT_NE(r.out.find("comes after the greater key"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("is stored with key"), std::string::npos) << r.out;
+}
+
+TEST_F(ToolIndexTest, AFailedBuildLeavesTheOldFileAsItWas) {
+  const std::string mdx = dir_.File("PEOPLE.MDX");
+  // A typing error in the key of the first tag, and a disk that fills up half-way
+  // through the nodes: each fails with its error, and the six tags stay as they were.
+  ToolRun r = Tool({"index", Table(), "--tag", "NAME", "--key", "UPPER(NAM)"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Syntax error"), std::string::npos) << r.err;
+  EXPECT_TRUE(ReadFileBytes(mdx) == mdx_);
+  int writes = 0;
+  platform::SetFaultHook([&](platform::FileChange change, size_t* size) -> uint32_t {
+    if (change == platform::FileChange::Write && ++writes == 6) *size = 100;
+    return 0;
+  });
+  r = Tool({"index", Table(), "--tag", "NAME", "--key", "UPPER(NAME)"});
+  platform::SetFaultHook({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Error # "), std::string::npos) << r.err;
+  EXPECT_TRUE(ReadFileBytes(mdx) == mdx_);
+  EXPECT_FALSE(platform::FileExists(mdx + "~"));
+  // A successful build leaves nothing beside the file either.
+  ASSERT_EQ(Tool({"index", Table(), "--tag", "NAME", "--key", "UPPER(NAME)"}).status, 0);
+  EXPECT_FALSE(ReadFileBytes(mdx) == mdx_);
+  EXPECT_FALSE(platform::FileExists(mdx + "~"));
+}
+
+TEST_F(ToolIndexTest, ACutFileNamesTheTagsItLost) {
+  // Cut after the header area and the first anchor: five anchors lie outside the file.
+  WriteFileBytes(dir_.File("PEOPLE.MDX"), mdx_.substr(0, 3072));
+  ToolRun r = Tool({"tags", Table()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("NAME       type=C keylen=20"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("AMOUNT: anchor block 8 lies outside the file\n"), std::string::npos) << r.out;
+  r = Tool({"check", Table()});
+  EXPECT_EQ(r.status, 1);
+  // The tree of NAME is gone: five records are named, the other 195 counted.
+  EXPECT_NE(r.out.find("NAME: 7 problems\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("... and 195 more records have no entry in the tag"), std::string::npos) << r.out;
+  // A rebuild says which tags it cannot rebuild.
+  r = Tool({"index", Table(), "--tag", "AMOUNT", "--key", "AMOUNT"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("tag BORN of"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("tag AMOUNT of"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+  EXPECT_EQ(Tool({"check", "--built", Table()}).status, 0);
 }
 
 }  // namespace

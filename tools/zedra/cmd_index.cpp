@@ -1,5 +1,6 @@
 // zedra index, tags and check: building index files, listing their tags and checking
 // their trees against the table.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <ostream>
@@ -24,6 +25,17 @@ int Fail(std::ostream& err) {
 // The index file a command works on: --file, or the table's production index.
 std::string IndexPathOf(const Args& args) {
   return platform::ResolveCase(IndexFileName(args.Value("--file")));
+}
+
+bool SameTagName(const std::string& a, const std::string& b) { return UpperText(a) == UpperText(b); }
+
+bool Wanted(const std::vector<TagInfo>& wanted, const std::string& name) {
+  return std::any_of(wanted.begin(), wanted.end(), [&](const TagInfo& t) { return SameTagName(t.name, name); });
+}
+
+// A tag's name, or its entry number in the tag table when the entry has no name.
+std::string TagLabel(const TagSummary& t) {
+  return t.name.empty() ? "(entry " + std::to_string(t.number) + ", no name)" : t.name;
 }
 
 // Draws, for the tag being built, "[####......]  45%  450000/1000000 records  120000 rec/s  0:03 left" on standard
@@ -51,6 +63,39 @@ class ProgressBar {
  private:
   uint32_t records_;
   uint32_t start_;
+};
+
+// The index file a build replaces, moved aside under a name of its own until the build
+// has succeeded: a failed build (a key that does not compile, a full disk) puts it back,
+// so that the file's tags are never lost to a failed rebuild. Moving needs no disk space.
+class KeptIndex {
+ public:
+  explicit KeptIndex(std::string path) : path_(std::move(path)) {}
+  ~KeptIndex() { PutBack(); }
+  KeptIndex(const KeptIndex&) = delete;
+  KeptIndex& operator=(const KeptIndex&) = delete;
+
+  // 0, or the error code of the move.
+  uint32_t MoveAside() {
+    if (!FilePresent(path_)) return 0;
+    std::string aside = path_ + "~";
+    for (int n = 2; FilePresent(aside); ++n) aside = path_ + "~" + std::to_string(n);
+    if (uint32_t error = platform::RenameFile(path_, aside); error != 0) return error;
+    aside_ = aside;
+    return 0;
+  }
+  // Replaces what the failed build left with the old file.
+  void PutBack() {
+    if (!aside_.empty() && platform::RenameFile(aside_, path_) == 0) aside_.clear();
+  }
+  void Drop() {
+    if (!aside_.empty()) platform::RemoveFile(aside_);
+    aside_.clear();
+  }
+
+ private:
+  std::string path_;
+  std::string aside_;
 };
 
 }  // namespace
@@ -85,15 +130,21 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
     std::vector<TagSummary> existing;
     std::string problem;
     if (ReadTagSummaries(path, &existing, &problem)) {
-      for (const TagSummary& s : existing)
-        if (!s.key.empty())
+      for (const TagSummary& s : existing) {
+        if (s.anchor_read && !s.key.empty())
           tags.push_back(TagInfo{s.name, s.key, s.for_expr, uint8_t(s.descending), uint8_t(s.unique)});
+        else if (!Wanted(wanted, s.name))
+          err << "zedra index: warning: tag " << TagLabel(s) << " of " << path
+              << " has no readable definition and is not rebuilt\n";
+      }
+    } else {
+      err << "zedra index: warning: " << path << ": " << problem << "; its tags are not rebuilt\n";
     }
   }
   for (const TagInfo& t : wanted) {
     bool replaced = false;
     for (TagInfo& old : tags)
-      if (UpperText(old.name) == UpperText(t.name)) {
+      if (SameTagName(old.name, t.name)) {
         old = t;
         replaced = true;
       }
@@ -104,9 +155,20 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
     bar = std::make_unique<ProgressBar>(uint32_t(std::max(RecCount(), 0)));
     SetIndexProgress([&](uint32_t tick, uint32_t ticks) { bar->Draw(tick, ticks); }, 100);
   }
+  KeptIndex kept(path);
+  if (uint32_t error = kept.MoveAside(); error != 0) {
+    err << "zedra index: " << path << " cannot be moved aside for the build: "
+        << ErrorText(uint16_t(error)) << "\n";
+    CloseAllAreas();
+    return 1;
+  }
   const bool ok = MakeIndex(tags, args.Value("--file"));
   SetIndexProgress(nullptr, 0);
-  if (!ok) return Fail(err);
+  if (!ok) {
+    kept.PutBack();
+    return Fail(err);
+  }
+  kept.Drop();
   out << "Built " << tags.size() << (tags.size() == 1 ? " tag" : " tags") << " into "
       << IndexFileName(args.Value("--file")) << "\n";
   CloseAllAreas();
@@ -127,14 +189,20 @@ int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
     err << "zedra tags: " << path << ": " << problem << "\n";
     return 1;
   }
+  int status = 0;
   for (const TagSummary& t : tags) {
+    if (!t.anchor_read) {
+      out << TagLabel(t) << ": anchor block " << t.anchor << " lies outside the file\n";
+      status = 1;
+      continue;
+    }
     char head[64];
-    std::snprintf(head, sizeof head, "%-10s type=%c keylen=%u entry=%u maxkeys=%u", t.name.c_str(),
+    std::snprintf(head, sizeof head, "%-10s type=%c keylen=%u entry=%u maxkeys=%u", TagLabel(t).c_str(),
                   t.key_type, unsigned(t.key_length), unsigned(t.entry_length), unsigned(t.max_keys));
     out << head << " desc=" << int(t.descending) << " unique=" << int(t.unique) << " anchor=" << t.anchor
         << " root=" << t.root << " key=[" << t.key << "] for=[" << t.for_expr << "]\n";
   }
-  return 0;
+  return status;
 }
 
 int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
@@ -149,11 +217,11 @@ int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
   for (const std::string& p : check.file_problems) out << path << ": " << p << "\n";
   for (const TagCheck& t : check.tags) {
     if (t.problems.empty()) {
-      out << t.tag.name << ": OK (" << t.keys << " keys, " << t.nodes << " nodes, " << t.depth
+      out << TagLabel(t.tag) << ": OK (" << t.keys << " keys, " << t.nodes << (t.nodes == 1 ? " node, " : " nodes, ") << t.depth
           << (t.depth == 1 ? " level)\n" : " levels)\n");
       continue;
     }
-    out << t.tag.name << ": " << t.problems.size() << (t.problems.size() == 1 ? " problem" : " problems")
+    out << TagLabel(t.tag) << ": " << t.problems.size() << (t.problems.size() == 1 ? " problem" : " problems")
         << (t.problems.size() >= 20 ? " (the first 20)" : "") << "\n";
     for (const std::string& p : t.problems) out << "  " << p << "\n";
   }
