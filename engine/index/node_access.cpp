@@ -125,7 +125,9 @@ void GetNode(int32_t node, int order) {
       slots[i].block = node;
       image = slots[i].image;
       if (!SeekAndRead(order, node, image)) {
-        slots[i].image = nullptr;  // nothing valid is held
+        // The slot keeps its image, which after moves toward the front need not be the
+        // one at its own offset, but holds no node: no node has number 0.
+        slots[i].block = 0;
         return;
       }
     }

@@ -115,6 +115,18 @@ TEST_F(NodeAccessTest, CacheMovesHitsForwardAndWritesBackChangedVictims) {
   GetNode(c, 1);
   EXPECT_EQ(cache.slots[1].block, c);
   EXPECT_EQ(uint8_t(ReadFileBytes(File("T.MDX"))[size_t(a) * 512 + 12]), written);
+  // A read that fails in the victim's slot leaves the other slot's image alone: every
+  // node comes back with its own bytes afterwards.
+  GetNode(100000, 1);
+  EXPECT_EQ(ErrorCode(), 38);
+  TakeError();
+  const std::string file = ReadFileBytes(File("T.MDX"));
+  for (int32_t block : {a, b, c, b, a}) {
+    GetNode(block, 1);
+    ASSERT_EQ(ErrorCode(), 0);
+    EXPECT_TRUE(std::string(reinterpret_cast<char*>(tag_->current_node), 1024) == file.substr(size_t(block) * 512, 1024))
+        << "block " << block;
+  }
   SetIndexCache(0);
   EXPECT_TRUE(cache.slots.empty());
 }
