@@ -11,6 +11,7 @@
 // file and tag (TagDescription).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -36,7 +37,8 @@ struct IndexFile {
   bool header_changed = false;
 
   uint8_t* Entry(int k) { return header.data() + mdx::kTagTableOffset + mdx::kTagEntrySize * k; }
-  int TagCount() const { return header.empty() ? 0 : header[mdx::kHdrTagCount]; }
+  // The tags in use; a count beyond the table's entries (a damaged file) stops at them.
+  int TagCount() const { return header.empty() ? 0 : std::min<int>(header[mdx::kHdrTagCount], mdx::kMaxTags); }
 };
 
 // One chunk of the node path: up to 9 levels of (block number, node image).

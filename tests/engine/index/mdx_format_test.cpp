@@ -172,6 +172,12 @@ TEST_F(MdxFileTest, NewFileHeaderAndTagTable) {
   EXPECT_EQ(F().TagCount(), 47);
   FlushIndexHeader();
   EXPECT_EQ(uint8_t(ReadFileBytes(File("PEOPLE.MDX"))[28]), 47);
+  // A count beyond the table's 47 entries (a damaged file) reaches no byte past them.
+  F().header[28] = 200;
+  EXPECT_EQ(F().TagCount(), 47);
+  EXPECT_FALSE(ReadTagAnchor(1, 100));
+  EXPECT_TRUE(AddTagEntry(F(), "T6", 3, 'C'));
+  EXPECT_EQ(Name(47), "T6");
   CloseIndexFile();
 }
 
