@@ -219,8 +219,7 @@ std::string TagDescription(int order) {
 std::string IndexFileName(const std::string& name) {
   const DbfArea* area = CurrentArea();
   const std::string table = area ? area->file_name : std::string();
-  std::string n;
-  for (char c : name) n += c;
+  std::string n = name;
   // Blanks and control characters are removed from both ends.
   size_t first = 0, last = n.size();
   while (first < last && uint8_t(n[first]) < 33) ++first;
