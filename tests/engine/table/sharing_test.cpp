@@ -515,6 +515,10 @@ TEST_F(SharingTest, ToolWaitsForBusyLocksAndTables) {
     EXPECT_EQ(RunCommand(append + "--wait 0 " + path_ + " NAME=lost 2>&1", &out), 1);
     EXPECT_EQ(out.rfind(exclusive ? "Error # 32 (File sharing violation)\n"
                                   : "Error # 33 (File lock violation)\n", 0), 0u) << out;
+    // Held throughout: the attempts, a short slice apart, end with the --wait total.
+    EXPECT_EQ(RunCommand(append + "--wait 1 " + path_ + " NAME=lost 2>&1", &out), 1);
+    EXPECT_EQ(out.rfind(exclusive ? "Error # 32 (File sharing violation)\n"
+                                  : "Error # 33 (File lock violation)\n", 0), 0u) << out;
     // Released while the tool waits: its append goes through.
     // Started through exec, so that it shares none of our open files (nor their locks).
     fflush(nullptr);
