@@ -50,6 +50,8 @@ class EngineFile {
   bool IsOpen() const { return fd_ != platform::kInvalidFile; }
   platform::FileHandle handle() const { return fd_; }
   const std::string& path() const { return path_; }
+  // The open file now goes by another name (it was renamed while open).
+  void Renamed(const std::string& path) { path_ = path; }
   uint32_t mode() const { return mode_; }
 
   // Reads exactly buffer.size() bytes at offset; a short read returns 38 (end of file)

@@ -331,6 +331,17 @@ bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped
     return false;
   }
 
+  // The new table is ours before it takes the name, and the old one stays ours until it
+  // has lost it: a program waiting to open the table meets our lock on either file (or
+  // finds the name moved on and opens it again), so it never appends to a file the
+  // renames replace, nor holds the new one before this area has it again.
+  EngineFile next;
+  if (error = next.Open(table_temp, area.file.mode()); error != 0) {
+    SetError(uint16_t(error), "Unable to open " + table_temp + op);
+    discard(fresh.file);
+    return false;
+  }
+
   // The journal commits the rewrite: once it is on the disk the new files are the table.
   std::vector<Rename> renames = {{BaseName(table_temp), BaseName(path)}};
   if (with_memo) renames.push_back({BaseName(memo_temp), BaseName(area.memo->file_name)});
@@ -350,8 +361,8 @@ bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped
 
   const uint32_t table_mode = area.file.mode();
   if (with_memo) hooks.CloseMemofile();
-  area.file.Close();
   error = ReplaceFiles(Directory(path), renames);
+  area.file.Close();
   journal.Close();
   if (error == 0) platform::RemoveFile(journal_path);
 
@@ -359,9 +370,15 @@ bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped
   area.header = fresh.header;
   area.record_count = builder.kept();
   area.update_state = UpdateState::Clean;
-  if (uint32_t open_error = area.file.Open(path, table_mode); open_error != 0) {
-    SetError(uint16_t(open_error), "Unable to open " + path + op);
-    return false;
+  if (error == 0) {
+    next.Renamed(path);
+    area.file = std::move(next);
+  } else {
+    next.Close();  // the name may already be the new file's
+    if (uint32_t open_error = area.file.Open(path, table_mode); open_error != 0) {
+      SetError(uint16_t(open_error), "Unable to open " + path + op);
+      return false;
+    }
   }
   if (with_memo) {
     Errors().ErrorCode = 0;

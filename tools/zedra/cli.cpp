@@ -1,12 +1,15 @@
 // Argument parsing, the command table and the tool's top level.
 #include "cli.h"
 
+#include <algorithm>
 #include <charconv>
 #include <iostream>
 #include <ostream>
 
 #include "base/errors.h"
 #include "engine.h"
+#include "platform/platform.h"
+#include "table/hooks.h"
 #include "table/work_area.h"
 
 namespace zedra::cli {
@@ -18,11 +21,27 @@ constexpr const char* kVersion = "zedra 1.0";
 constexpr long long kDefaultWaitSeconds = 10;
 constexpr long long kMaxWaitSeconds = 255 * 255;
 
-// Waits of whole seconds through the engine's retry policy, about `seconds` in all.
+// The shortest wait between two attempts at a busy lock or table, in milliseconds.
+constexpr long long kWaitSliceMs = 50;
+
+// Waits through the engine's retry policy, about `seconds` in all, in slices of 50 ms
+// (longer only where 255 attempts would not fill the time): each retry wait is ended by
+// the wait pump after one slice, so that a lock another program holds for a moment costs
+// about that moment, not a whole second.
 void SetWaitPolicy(long long seconds) {
-  const long long wait = seconds <= 255 ? 1 : (seconds + 254) / 255;
-  Tables().RetryWait = uint8_t(wait);
-  Tables().RetryCount = uint8_t(seconds / wait);
+  const long long total_ms = seconds * 1000;
+  const long long attempts = std::min<long long>(255, total_ms / kWaitSliceMs);
+  Tables().RetryCount = uint8_t(attempts);
+  if (attempts == 0) {
+    Tables().RetryWait = 0;
+    return;
+  }
+  const uint32_t slice = uint32_t(total_ms / attempts);
+  Tables().RetryWait = uint8_t((slice + 999) / 1000);  // whole seconds, at least a slice
+  SetWaitPump([slice](uint32_t max_ms) {
+    platform::SleepMs(std::min(max_ms, slice));
+    return false;  // this wait is over: the next attempt follows
+  });
 }
 
 const std::vector<Command> kCommands = {

@@ -462,6 +462,46 @@ TEST_F(SharingTest, ReadOnlyTablesReadAndLockThroughEveryCommand) {
   EXPECT_EQ(ErrorCode(), platform::kErrInvalidHandle);
 }
 
+// While a pack puts its new table in place, a program that opens the table meets the
+// pack's hold on the old file and on the new one alike: it neither writes a file that the
+// rename replaces nor takes the new table from the pack, which goes on with the new file.
+TEST_F(SharingTest, PackHoldsTheTableWhileItReplacesIt) {
+  ASSERT_TRUE(Use(path_, Exclusive()));
+  Goto(2);
+  ASSERT_TRUE(DeleteRec());
+  std::vector<platform::FileChange> steps;
+  std::vector<uint32_t> opens;
+  platform::SetFaultHook([&](platform::FileChange change, size_t*) -> uint32_t {
+    // The rename of the table and the removal of the journal that follows it.
+    if (change != platform::FileChange::Rename && change != platform::FileChange::Remove) return 0;
+    uint32_t error = 0;
+    platform::FileHandle fd = platform::OpenFile(path_, platform::kModeReadWriteShared, &error);
+    if (fd != platform::kInvalidFile) platform::CloseFile(fd);
+    steps.push_back(change);
+    opens.push_back(error);
+    return 0;
+  });
+  const bool packed = Pack();
+  platform::SetFaultHook(nullptr);
+  ASSERT_TRUE(packed) << TakeError();
+  ASSERT_EQ(steps, (std::vector<platform::FileChange>{platform::FileChange::Rename,
+                                                      platform::FileChange::Remove}));
+  for (size_t i = 0; i < opens.size(); ++i)
+    EXPECT_EQ(opens[i], platform::kErrSharingViolation) << "step " << i;
+  EXPECT_EQ(CurrentArea()->file.path(), path_);
+  EXPECT_EQ(RecCount(), 2);
+  Goto(2);
+  EXPECT_EQ(FieldText(1), "three");
+  ClearRecord();
+  ASSERT_TRUE(SetFieldText(1, "four"));
+  ASSERT_TRUE(AppendRecord()) << TakeError();
+  CloseArea();
+  ASSERT_TRUE(Use(path_));
+  EXPECT_EQ(RecCount(), 3);
+  Goto(3);
+  EXPECT_EQ(FieldText(1), "four");
+}
+
 // The tool waits for a table lock or a table that another program holds, through the
 // retry policy, and fails with the engine's message once --wait has run out.
 TEST_F(SharingTest, ToolWaitsForBusyLocksAndTables) {
@@ -473,6 +513,10 @@ TEST_F(SharingTest, ToolWaitsForBusyLocksAndTables) {
       ASSERT_TRUE(LockDbfFile());
     }
     EXPECT_EQ(RunCommand(append + "--wait 0 " + path_ + " NAME=lost 2>&1", &out), 1);
+    EXPECT_EQ(out.rfind(exclusive ? "Error # 32 (File sharing violation)\n"
+                                  : "Error # 33 (File lock violation)\n", 0), 0u) << out;
+    // Held throughout: the attempts, a short slice apart, end with the --wait total.
+    EXPECT_EQ(RunCommand(append + "--wait 1 " + path_ + " NAME=lost 2>&1", &out), 1);
     EXPECT_EQ(out.rfind(exclusive ? "Error # 32 (File sharing violation)\n"
                                   : "Error # 33 (File lock violation)\n", 0), 0u) << out;
     // Released while the tool waits: its append goes through.
