@@ -48,6 +48,16 @@ std::string NormalisedExpression(const uint8_t* text, size_t size) {
   return out;
 }
 
+// A raised failure that is caught and not passed on stays the engine's last error with
+// its message (the exception's text is the code's text, a line break and the message).
+void KeepCaught(const EZedraError& e) {
+  const std::string text = e.what();
+  const size_t end = text.find("\r\n");
+  ErrorState& errors = Errors();
+  errors.LastError = errors.ErrorCode;
+  errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
+}
+
 void HandleSemafore(bool /*login*/) {
   // The semaphore protocol is not joined yet: nothing to do.
 }
@@ -219,13 +229,10 @@ bool SetIndexTo(const std::string& name) {
     try {
       OpenIndexFile(full);
     } catch (const EZedraError& e) {
-      // The exception's text is the code's text, a line break and the message.
-      const std::string text = e.what();
-      const size_t end = text.find("\r\n");
-      message = end == std::string::npos ? text : text.substr(end + 2);
+      KeepCaught(e);
     }
     code = ErrorCode();
-    if (message.empty()) message = Errors().PendingMessage;
+    message = Errors().PendingMessage;
     if (code != 0) CloseIndexes();
   }
   if (code != 0) {
@@ -336,8 +343,8 @@ void Set_Order_To(int n) {
     const bool found = Indexes().found;
     MakeControlling(n);
     Indexes().found = found;
-  } catch (const EZedraError&) {
-    // The error stays recorded.
+  } catch (const EZedraError& e) {
+    KeepCaught(e);
   }
 }
 
@@ -369,7 +376,8 @@ bool SetOrderToTag(const std::string& name) {
   try {
     RaiseError(kErrBadOrder, "Invalid Index Order Specified: SET_ORDER_TO. [" + call +
                                  "] (DBF=" + TableName() + ")");
-  } catch (const EZedraError&) {
+  } catch (const EZedraError& e) {
+    KeepCaught(e);
   }
   return false;
 }
