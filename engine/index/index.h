@@ -252,6 +252,11 @@ int32_t StepPrior(int order);
 // The steps of the navigated order, or of the record numbers in natural order.
 int32_t _FindNextRec();
 int32_t _FindPriorRec();
+// Seeks a value in the controlling order (character keys; a shorter value is a prefix)
+// and moves the table to the first visible record from there; true when its key
+// matches. The number form serves numeric and date keys (a date as its day number).
+bool Seek(const std::string& value);
+bool Seek(double value);
 
 // ---------------------------------------------------------------------------------------
 // Building

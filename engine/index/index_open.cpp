@@ -117,6 +117,17 @@ void ReadCurrentRecord(DbfArea& area) {
     Dbf4RawGo(area.current_record);
 }
 
+// Compiles a stored key or FOR text in its normalised form; a text the normalised form
+// spoils (the lexer reads ".NOT.X" only with the blank kept) is compiled as stored.
+CompiledExpr* CompileStored(const uint8_t* text) {
+  const std::string normalised = NormalisedExpression(text, mdx::kExprSize);
+  if (normalised.empty()) return nullptr;
+  if (CompiledExpr* expr = AssignExpr(normalised)) return expr;
+  Errors().ErrorCode = 0;
+  const char* stored = reinterpret_cast<const char*>(text);
+  return AssignExpr(std::string(stored, strnlen(stored, mdx::kMaxExprChars)));
+}
+
 }  // namespace
 
 uint16_t OpenTag(int k) {
@@ -129,13 +140,10 @@ uint16_t OpenTag(int k) {
     Errors().ErrorCode = 0;
     return code;
   };
-  const std::string key = NormalisedExpression(tag.anchor.data() + mdx::kAncKeyExpr, mdx::kExprSize);
-  if (key.empty()) return fail(index::kErrCorrupt);
-  tag.key_expression = AssignExpr(key);
+  tag.key_expression = CompileStored(tag.anchor.data() + mdx::kAncKeyExpr);
   if (!tag.key_expression) return fail(index::kErrCorrupt);
-  const std::string for_text = NormalisedExpression(tag.anchor.data() + mdx::kAncForExpr, mdx::kExprSize);
-  if (!for_text.empty()) {
-    tag.for_condition = AssignExpr(for_text);
+  if (!NormalisedExpression(tag.anchor.data() + mdx::kAncForExpr, mdx::kExprSize).empty()) {
+    tag.for_condition = CompileStored(tag.anchor.data() + mdx::kAncForExpr);
     if (!tag.for_condition) return fail(index::kErrCorrupt);
   }
   const char type = ExprType(tag.key_expression);

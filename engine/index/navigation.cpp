@@ -1,9 +1,11 @@
 // Moving an order through its B-tree: the search in one node, the descent, SeekKey, the
 // first and last keys, and the steps to the next and the previous key with the climb
 // through the node path.
+#include <cstdio>
 #include <cstring>
 
 #include "base/errors.h"
+#include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
 
@@ -336,6 +338,83 @@ int32_t _FindPriorRec() {
     return r;
   }
   return StepPrior(Indexes().navigated_order);
+}
+
+}  // namespace zedra
+
+namespace zedra {
+namespace {
+
+// Seeks the key in the controlling order and moves the table to the first visible record
+// from there; found when that record's key matches the first `match` bytes.
+bool SeekAndMove(const uint8_t* key, size_t match) {
+  DbfArea* area = CurrentArea();
+  TagControl* tag = area ? OrderAt(1) : nullptr;
+  if (!tag) {
+    SetError(index::kErrIndexNotOpen, "Index not open. (DBF=" +
+                                          (area ? area->file_name : std::string()) + ") [Seek]");
+    return false;
+  }
+  IndexState& s = Indexes();
+  try {
+    RefreshRecCount(*area);
+    SeekKey(1, key);
+    int32_t r = tag->eof ? 0 : int32_t(GetLE32(tag->current_entry));
+    while (r > 0 && r <= area->record_count) {
+      Dbf4Go(r);
+      if ((area = CurrentArea()) == nullptr || ErrorCode() != 0) return false;
+      if (RecordVisible()) break;
+      r = StepNext(1);
+      if (tag->eof) r = 0;
+    }
+    if (r <= 0 || r > area->record_count) {
+      Dbf4Go(area->record_count + 1);
+      if ((area = CurrentArea()) != nullptr) area->at_end = true;
+      tag->eof = true;
+      s.found = false;
+      return false;
+    }
+    const uint8_t* stored = tag->current_entry + 4;
+    switch (tag->KeyType()) {
+      case 'N':
+      case 'F': s.found = CompareNumericKeys(key, stored, match) == 0; break;
+      case 'D': s.found = CompareDateKeys(key, stored, match) == 0; break;
+      default: s.found = std::memcmp(key, stored, match) == 0;
+    }
+  } catch (const EZedraError&) {
+    s.found = false;
+  }
+  return s.found;
+}
+
+}  // namespace
+
+bool Seek(const std::string& value) {
+  TagControl* tag = CurrentArea() ? OrderAt(1) : nullptr;
+  if (!tag || tag->KeyType() != 'C') return SeekAndMove(nullptr, 0);
+  std::array<uint8_t, mdx::kMaxKeyLength + 1> key{};
+  // A shorter value is sought as a prefix: the rest of the key sorts before every byte
+  // in ascending order and after every byte in descending order.
+  if (tag->descending) std::fill(key.begin(), key.begin() + tag->KeyLength(), uint8_t(0xFF));
+  const size_t match = std::min<size_t>(value.size(), tag->KeyLength());
+  std::memcpy(key.data(), value.data(), match);
+  return SeekAndMove(key.data(), match == 0 ? tag->KeyLength() : match);
+}
+
+bool Seek(double value) {
+  TagControl* tag = CurrentArea() ? OrderAt(1) : nullptr;
+  if (!tag) return SeekAndMove(nullptr, 0);
+  std::array<uint8_t, mdx::kMaxKeyLength + 1> key{};
+  if (tag->KeyType() == 'D') {
+    std::memcpy(key.data(), &value, sizeof value);
+  } else {
+    const int decimals = tag->key_expression ? tag->key_expression->decimals : 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    const mdx::NumericKeyBytes numeric = mdx::NumericKey(text);
+    std::memcpy(key.data(), numeric.data(), numeric.size());
+  }
+  return SeekAndMove(key.data(), tag->KeyLength());
 }
 
 }  // namespace zedra

@@ -93,6 +93,50 @@ TEST_F(IndexOpenTest, AnotherWritersTagsWalkInTheirOrderBothWays) {
   CloseArea();
 }
 
+TEST_F(IndexOpenTest, SeekFindsEveryKeyOfAnotherWritersTags) {
+  CopyFixture();
+  ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
+  ASSERT_TRUE(SetIndexTo(""));
+  // Every key of the name tag, found on the first record that has it.
+  std::ifstream in(fixture_ + "tag-NAME.txt");
+  std::vector<std::pair<int32_t, std::string>> keys;
+  for (std::string line; std::getline(in, line);) {
+    const size_t tab = line.find('\t');
+    if (tab != std::string::npos) keys.emplace_back(std::stoi(line), line.substr(tab + 1));
+  }
+  ASSERT_EQ(keys.size(), 200u);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (i > 0 && keys[i - 1].second == keys[i].second) continue;
+    EXPECT_TRUE(Seek(keys[i].second)) << keys[i].second;
+    EXPECT_EQ(RecNo(), keys[i].first) << keys[i].second;
+  }
+  // A prefix lands on the first key that begins with it; an absent key on the next one.
+  EXPECT_TRUE(Seek(std::string("AB")));
+  EXPECT_EQ(RecNo(), keys[0].first);
+  EXPECT_FALSE(Seek(std::string("ABB")));
+  EXPECT_EQ(RecNo(), keys[1].first);  // "ABKOHO ..." is the first key not below ABB
+  EXPECT_FALSE(Eof());
+  EXPECT_FALSE(Seek(std::string("ZZZZZZ")));
+  EXPECT_TRUE(Eof());
+  // A descending tag: the prefix still finds the first key of its group in that order.
+  ASSERT_TRUE(SetOrderToTag("CITYD"));
+  std::vector<int32_t> cityd = Expected("CITYD");
+  GoTop();
+  const std::string first_city = FieldText(2);
+  EXPECT_TRUE(Seek(first_city.substr(0, 3)));
+  EXPECT_EQ(RecNo(), cityd.front());
+  // Numbers and dates by their key type.
+  ASSERT_TRUE(SetOrderToTag("AMOUNT"));
+  std::vector<int32_t> amount = Expected("AMOUNT");
+  Goto(amount[100]);
+  const double value = std::stod(FieldText(3));
+  EXPECT_TRUE(Seek(value));
+  EXPECT_EQ(std::stod(FieldText(3)), value);
+  EXPECT_FALSE(Seek(1e12));
+  EXPECT_TRUE(Eof());
+  CloseArea();
+}
+
 TEST_F(IndexOpenTest, FilesThatCannotBeIndexesAreRefused) {
   CopyFixture();
   ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
