@@ -175,5 +175,37 @@ TEST_F(IndexOpenTest, FilesThatCannotBeIndexesAreRefused) {
   CloseArea();
 }
 
+TEST_F(IndexOpenTest, DamagedTreesEndInAnErrorNeverInAHangOrACrash) {
+  CopyFixture();
+  const std::string mdx = ReadFileBytes(File("PEOPLE.MDX"));
+  ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
+  // The NAME tag's root (block 30) made its own first child: a loop.
+  std::string loop = mdx;
+  PutLE32(reinterpret_cast<uint8_t*>(&loop[30 * 512 + 8]), 30);
+  WriteFileBytes(File("LOOP.MDX"), loop);
+  EXPECT_FALSE(SetIndexTo("LOOP"));
+  EXPECT_EQ(ErrorCode(), 222);
+  EXPECT_EQ(OrderAt(1), nullptr);
+  // Cut at several lengths: the open or the walk fails with an error; no walk runs away.
+  for (size_t length : {3072u, 12000u, 20000u, 30000u, 36000u}) {
+    SCOPED_TRACE(length);
+    if (length >= mdx.size()) continue;
+    WriteFileBytes(File("CUT.MDX"), mdx.substr(0, length));
+    Errors().ErrorCode = 0;
+    if (!SetIndexTo("CUT")) {
+      EXPECT_NE(ErrorCode(), 0);
+      continue;
+    }
+    for (int k = 1; k <= 6 && OrderAt(1); ++k) {
+      Set_Order_To(k);
+      int steps = 0;
+      for (GoTop(); !Eof() && ErrorCode() == 0 && steps < 1000; Skip(1)) ++steps;
+      EXPECT_LT(steps, 1000);
+    }
+    CloseIndexes();
+  }
+  CloseArea();
+}
+
 }  // namespace
 }  // namespace zedra::testing
