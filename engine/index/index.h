@@ -121,6 +121,11 @@ struct IndexState {
   int navigated_order = 1;
   int key_order = 1;
   bool found = false;
+  int search_status = 0;  // of the last FindKeyInNode: -1, -2 or an entry index
+  bool insert_mode = false;
+  // The file-sharing mode for index files: -1 the default, else the platform open mode.
+  int file_share_mode = -1;
+  bool cache_off = false;  // set once an index was opened in shared mode
   // SetIndexProgress: the callback and its tick count.
   IndexProgress progress;
   uint32_t progress_ticks = 0;
@@ -208,6 +213,52 @@ const uint8_t* BuildKey(int order);
 std::optional<std::string> KeyText(int order);
 // A stored key as display text (C the bytes, N the number, D the date text).
 std::string KeyBytesText(const uint8_t* key, char key_type, uint16_t key_length);
+
+// ---------------------------------------------------------------------------------------
+// Opening and the order slots
+
+// Opens an index file (empty: the production index) for the current area, closing
+// whatever was open; its tags become orders 1.. with tag 1 controlling.
+bool SetIndexTo(const std::string& name);
+// Opens tag k into order slot k; 0 or the error code (217, 222, 266).
+uint16_t OpenTag(int k);
+// 0 selects natural order; 1 to the number of tags that tag as controlling order.
+void Set_Order_To(int n);
+// The first tag whose name begins with the name (empty: natural order).
+bool SetOrderToTag(const std::string& name);
+// The tag number of the controlling order; 0 in natural order or without an index.
+int CurrentOrder();
+void CloseOrder(int slot);
+// Closes every order of the current area and its index file.
+void CloseIndexes();
+// Positions an order on the entry of the current record.
+void SyncOrder(int order);
+
+// ---------------------------------------------------------------------------------------
+// Navigation (failures are raised)
+
+// Searches the current node of the order: -1 (key not above entry 0 and not equal),
+// 0..n-1 the first entry not less than the key, -2 beyond the last entry.
+int FindKeyInNode(int order, const uint8_t* key);
+// Positions the order on the first key not less than the key; sets the found flag.
+void SeekKey(int order, const uint8_t* key);
+// The first (last) key's record number; record count + 1 for an empty order.
+int32_t FindEdgeRec(int order, bool last);
+// FindEdgeRec, or the natural-order forms.
+int32_t Top(int order);
+int32_t Bottom(int order);
+bool CheckIndexUpdates();
+// One step of the order to the next (previous) key; the record number.
+int32_t StepNext(int order);
+int32_t StepPrior(int order);
+// The steps of the navigated order, or of the record numbers in natural order.
+int32_t _FindNextRec();
+int32_t _FindPriorRec();
+// Seeks a value in the controlling order (character keys; a shorter value is a prefix)
+// and moves the table to the first visible record from there; true when its key
+// matches. The number form serves numeric and date keys (a date as its day number).
+bool Seek(const std::string& value);
+bool Seek(double value);
 
 // ---------------------------------------------------------------------------------------
 // Building

@@ -15,6 +15,18 @@ namespace {
 
 IndexState state;
 
+// The navigation entries of the table layer: a raised failure becomes record number 0.
+template <typename F>
+int32_t OrZero(F step) {
+  try {
+    return step();
+  } catch (const EZedraError&) {
+    return 0;
+  }
+}
+
+TagControl* Controlling() { return CurrentArea() ? OrderAt(1) : nullptr; }
+
 // The name field of a tag table entry as text (at most 10 characters).
 std::string EntryName(const uint8_t* entry) {
   const char* p = reinterpret_cast<const char*>(entry + mdx::kTagName);
@@ -36,8 +48,48 @@ void IndexStartup() {
   state = IndexState{};
   for (AreaIndex& a : state.areas) PutLE32(a.no_position.data(), 0xFFFFFFFFu);
   IndexHooks& hooks = IndexHookTable();
+  hooks.IndexOpen = [] { return Controlling() != nullptr; };
+  hooks.SyncToRecord = [] { OrZero([] { return SyncOrder(1), 0; }); };
+  hooks.RecordReached = hooks.SyncToRecord;
+  // In natural order a step off either end gives no record, so that the table layer
+  // stops there (the step itself leaves the table's EOF or BOF flag set).
+  hooks.Next = [] {
+    const int32_t r = OrZero([] { return _FindNextRec(); });
+    return CurrentAreaIndex().natural_order && CurrentArea()->at_end ? 0 : r;
+  };
+  hooks.Prior = [] {
+    const int32_t r = OrZero([] { return _FindPriorRec(); });
+    return CurrentAreaIndex().natural_order && CurrentArea()->at_start ? 0 : r;
+  };
+  hooks.Top = [] { return OrZero([] { return Top(1); }); };
+  hooks.Bottom = [] { return OrZero([] { return Bottom(1); }); };
+  hooks.Eof = [] {
+    if (CurrentAreaIndex().natural_order || !Controlling()) return CurrentArea()->at_end;
+    return OrderAt(1)->eof;
+  };
+  hooks.Bof = [] {
+    if (CurrentAreaIndex().natural_order || !Controlling()) return CurrentArea()->at_start;
+    return OrderAt(1)->bof;
+  };
+  hooks.SetBof = [](bool on) {
+    if (TagControl* tag = Controlling()) tag->bof = on;
+  };
+  hooks.SetEof = [](bool on) {
+    if (TagControl* tag = Controlling()) tag->eof = on;
+  };
+  hooks.CloseIndexes = [] { CloseIndexes(); };
+  hooks.OpenProductionIndex = [] { return SetIndexTo(""); };
   hooks.TagDescription = [](int order) { return TagDescription(order); };
   hooks.KeyText = [](int order) { return KeyText(order); };
+  hooks.ControllingKeyText = []() -> std::optional<std::string> {
+    if (!Controlling()) return std::nullopt;
+    return KeyText(1);
+  };
+  hooks.Ascending = [](int order) {
+    const TagControl* tag = CurrentArea() ? OrderAt(order) : nullptr;
+    return tag && !tag->descending;
+  };
+  hooks.PhoneticKey = [](int) { return false; };
   hooks.FoundFlag = &state.found;
 }
 
@@ -114,27 +166,6 @@ void CloseIndexFile() {
   f.header.clear();
   f.header.shrink_to_fit();
   f.header_changed = false;
-}
-
-void CloseIndexes() {
-  AreaIndex& a = CurrentAreaIndex();
-  a.natural_order = false;
-  AutoReportScope quiet(false);
-  for (int order = 1; order <= mdx::kMaxTags; ++order) {
-    if (!a.orders[order]) continue;
-    Errors().ErrorCode = 0;
-    if (a.orders[order]->anchor_changed) {
-      try {
-        WriteAnchor(order);
-      } catch (const EZedraError&) {
-        // Recorded; closing goes on.
-      }
-    }
-    if (order == 1) SetIndexCache(0);
-    index::ReleaseTag(a.orders[order]);
-  }
-  FlushIndexHeader();
-  CloseIndexFile();
 }
 
 // ---------------------------------------------------------------------------------------

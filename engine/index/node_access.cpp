@@ -192,7 +192,7 @@ void ResetPath(int order) {
 
 void SetIndexCache(uint32_t bytes) {
   NodeCache& cache = CurrentAreaIndex().cache;
-  if (SharedMode()) bytes = 0;
+  if (SharedMode() || Indexes().cache_off) bytes = 0;
   if (bytes != 0) bytes = std::max<uint32_t>(bytes / mdx::kBlockSize * mdx::kBlockSize, 2048);
   if (bytes == cache.size && (bytes == 0 || !cache.slots.empty())) return;
   cache = NodeCache{};

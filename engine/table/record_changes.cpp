@@ -12,6 +12,23 @@
 
 namespace zedra {
 
+namespace {
+
+inline constexpr uint16_t kErrIndexNotMaintained = 254;
+
+// An open index must be kept in step with every record written; until the index layer
+// installs the entry that does so, the write is refused rather than leaving the index
+// stale.
+bool IndexKeptInStep(bool set, const char* operation) {
+  if (!IndexActive() || set) return true;
+  SetError(kErrIndexNotMaintained,
+           std::string("Records cannot be changed while an index is open: index maintenance is "
+                       "not available [") + operation + "]");
+  return false;
+}
+
+}  // namespace
+
 bool AppendBlank() {
   if (AreaNotInUse("AppendBlank")) return false;
   DbfArea* area = CurrentArea();
@@ -22,6 +39,7 @@ bool AppendBlank() {
 bool AppendRecord() {
   if (AreaNotInUse("AppendRecord")) return false;
   Errors().ErrorCode = 0;
+  if (!IndexKeptInStep(bool(IndexHookTable().RecordAppended), "AppendRecord")) return false;
   DbfArea* area = CurrentArea();
   const bool shared = Tables().LockingOn && !area->exclusive && !area->is_virtual;
   // Shared: the table lock byte keeps two programs from appending the same record number.
@@ -97,6 +115,7 @@ bool Replace() {
     SetError(1200, "Record not locked [Replace(" + Num(n) + ")]");
     return false;
   }
+  if (!IndexKeptInStep(bool(IndexHookTable().RecordReplaced), "Replace")) return false;
   WriteBracket(true);
   PutDbfRecord(area, n);
   bool ok = ErrorCode() == 0;

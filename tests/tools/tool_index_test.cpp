@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <vector>
 
 #include "base/files.h"
 #include "cli.h"
@@ -63,6 +64,37 @@ TEST_F(ToolIndexTest, AnotherWritersFileListsAndChecks) {
   EXPECT_NE(r.out.find("UNIQCITY: OK (25 keys"), std::string::npos) << r.out;
   r = Tool({"check", Table(), "--tag", "act"});
   EXPECT_EQ(r.out, "ACT: OK (126 keys, 5 nodes, 2 levels)\n");
+}
+
+TEST_F(ToolIndexTest, ListFollowsATagOfTheProductionIndex) {
+  const std::string fixture = std::string(ZEDRA_FIXTURES_DIR) + "/dbase4-people/";
+  for (const char* tag : {"NAME", "AMOUNT", "BORN", "CITYD", "UNIQCITY", "ACT"}) {
+    SCOPED_TRACE(tag);
+    std::string expected, line;
+    std::istringstream order(ReadFileBytes(fixture + "tag-" + tag + ".txt"));
+    while (std::getline(order, line))
+      if (!line.empty()) expected += line.substr(0, line.find('\t')) + "\r\n";
+    ToolRun r = Tool({"list", Table(), "--order", tag, "--csv", "--recno", "--fields", "NAME"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string listed;
+    std::istringstream rows(r.out);
+    std::getline(rows, line);
+    EXPECT_EQ(line, "_recno,NAME\r");
+    while (std::getline(rows, line)) listed += line.substr(0, line.find(',')) + "\r\n";
+    EXPECT_EQ(listed, expected);
+    r = Tool({"list", Table(), "--order", tag, "--reverse", "--csv", "--recno", "--fields", "NAME"});
+    std::vector<std::string> backward;
+    std::istringstream back(r.out);
+    std::getline(back, line);
+    while (std::getline(back, line)) backward.insert(backward.begin(), line.substr(0, line.find(',')) + "\r\n");
+    std::string reversed;
+    for (const std::string& b : backward) reversed += b;
+    EXPECT_EQ(reversed, expected);
+  }
+  ToolRun r = Tool({"list", Table(), "--order", "NOSUCH"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("Error # 220"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("[SetOrderToTag(NOSUCH)]"), std::string::npos) << r.err;
 }
 
 TEST_F(ToolIndexTest, IndexBuildsKeepsOtherTagsAndReplacesByName) {

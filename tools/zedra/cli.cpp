@@ -58,12 +58,16 @@ const std::vector<Command> kCommands = {
      {},
      CmdInfo},
     {"list", "list TABLE [--csv] [--fields A,B] [--deleted] [--start N] [--count N]\n"
-     "            [--filter EXPR] [--deleted-hidden] [--memo-width N]",
+     "            [--filter EXPR] [--deleted-hidden] [--memo-width N] [--order TAG]\n"
+     "            [--reverse] [--recno]",
      "Lists records in natural order, deleted ones included (marked * unless hidden with\n"
      "--deleted-hidden). --csv writes RFC 4180 CSV with a header line; --deleted adds a\n"
      "first column _deleted (T/F); --filter shows only records for which EXPR is true.\n"
-     "Memo fields show the first line of their text, cut to --memo-width characters (40).",
-     {{"--fields", "--start", "--count", "--filter", "--memo-width"}, {"--csv", "--deleted", "--deleted-hidden"}},
+     "Memo fields show the first line of their text, cut to --memo-width characters (40).\n"
+     "--order lists in the order of that tag of the production index (a tag whose name\n"
+     "begins with TAG); --reverse lists backwards; --recno adds a first CSV column _recno.",
+     {{"--fields", "--start", "--count", "--filter", "--memo-width", "--order"},
+      {"--csv", "--deleted", "--deleted-hidden", "--reverse", "--recno"}},
      CmdList},
     {"create", "create TABLE [--version 0x03|0x83|0x8B|0xF5] --field NAME:TYPE:LEN[:DEC] ...",
      "Creates an empty table (never over an existing one). Types C, N, F, D, L and M\n"

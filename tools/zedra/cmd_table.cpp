@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "cli.h"
+#include "index/index.h"
 #include "memo/memo.h"
 #include "platform/platform.h"
 #include "table/commands.h"
@@ -211,11 +212,19 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     CloseAllAreas();
     return status ? status : 1;
   }
+  if (args.Has("--order") && (!SetIndexTo("") || !SetOrderToTag(args.Value("--order")))) {
+    status = ReportEngineFailure(err);
+    CloseAllAreas();
+    return status ? status : 1;
+  }
   const bool csv = args.Has("--csv");
   const bool show_deleted = args.Has("--deleted");
+  const bool show_recno = csv && args.Has("--recno");
+  const bool reverse = args.Has("--reverse");
 
   // Rows are collected first so that the plain listing can size its columns.
   std::vector<std::string> header;
+  if (show_recno) header.push_back("_recno");
   if (csv && show_deleted) header.push_back("_deleted");
   if (!csv) header.push_back("Record#");
   for (int k : fields) header.push_back(NameForOutput(area.fields[k - 1]));
@@ -224,16 +233,20 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
   if (start > 1) {
     Goto(int32_t(std::min<long long>(start, RecCount() + 1)));
     if (ErrorCode() == 0 && !Eof() && !RecordVisible()) Skip(1);
+  } else if (reverse) {
+    GoBottom();
   } else {
     GoTop();
   }
-  while (ErrorCode() == 0 && !Eof() && (count < 0 || (long long)rows.size() < count)) {
+  const auto at_end = [reverse] { return reverse ? Bof() || Eof() : Eof(); };
+  while (ErrorCode() == 0 && !at_end() && (count < 0 || (long long)rows.size() < count)) {
     std::vector<std::string> row;
+    if (show_recno) row.push_back(std::to_string(RecNo()));
     if (csv && show_deleted) row.push_back(Deleted() ? "T" : "F");
     if (!csv) row.push_back(std::to_string(RecNo()) + (Deleted() ? " *" : ""));
     for (int k : fields) row.push_back(ListValue(k));
     rows.push_back(std::move(row));
-    Skip(1);
+    Skip(reverse ? -1 : 1);
   }
   if (ErrorCode() != 0) {
     status = ReportEngineFailure(err);

@@ -324,3 +324,43 @@ TEST_F(IndexBuildTest, ASharedTableIsReopenedExclusivelyForTheBuild) {
 
 }  // namespace
 }  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// The tree opened as orders and walked through the table layer gives the model's order
+// for every tag kind, forwards, backwards, and after turning around.
+TEST_F(IndexBuildTest, OpenedTagsWalkInTheModelsOrder) {
+  const std::vector<Row> rows = RandomRows(3000, 7);
+  WriteTable(File("R.DBF"), rows);
+  ASSERT_TRUE(Use(File("R.DBF"), Exclusive()));
+  ASSERT_TRUE(MakeIndex(kTags, "")) << TakeError();
+  ASSERT_TRUE(SetIndexTo("")) << TakeError();
+  for (size_t t = 0; t < kTags.size(); ++t) {
+    SCOPED_TRACE(kTags[t].name);
+    Set_Order_To(int(t + 1));
+    ASSERT_EQ(ErrorCode(), 0) << TakeError();
+    const std::vector<uint32_t> model = ModelOrder(rows, t);
+    std::vector<uint32_t> forward, backward;
+    for (GoTop(); !Eof() && forward.size() <= model.size(); Skip(1)) forward.push_back(uint32_t(RecNo()));
+    EXPECT_EQ(forward, model);
+    for (GoBottom(); !Bof() && backward.size() <= model.size(); Skip(-1)) backward.push_back(uint32_t(RecNo()));
+    EXPECT_EQ(backward, std::vector<uint32_t>(model.rbegin(), model.rend()));
+    if (model.size() < 2000) continue;
+    // Large steps across leaves both ways.
+    GoTop();
+    Skip(1500);
+    EXPECT_EQ(uint32_t(RecNo()), model[1500]);
+    Skip(-1499);
+    EXPECT_EQ(uint32_t(RecNo()), model[1]);
+    Skip(-5);
+    EXPECT_TRUE(Bof());
+    EXPECT_EQ(uint32_t(RecNo()), model[0]);
+    Skip(int32_t(model.size()) + 10);
+    EXPECT_TRUE(Eof());
+  }
+  CloseArea();
+}
+
+}  // namespace
+}  // namespace zedra::testing

@@ -349,6 +349,31 @@ TEST_F(CommandsTest, AppendAndReplaceCallTheIndexHooksInsideTheWriteBracket) {
   IndexHookTable() = IndexHooks{};
 }
 
+TEST_F(CommandsTest, RecordChangesAreRefusedWhileAnOpenIndexCannotBeMaintained) {
+  MakeTable({{"a", false}});
+  CloseArea();
+  const std::string before = ReadFileBytes(File("T.DBF"));
+  ASSERT_TRUE(Use(File("T"), Exclusive()));
+  IndexHooks& ix = IndexHookTable();
+  ix.IndexOpen = [] { return true; };
+  AutoReportScope quiet(false);
+  ASSERT_TRUE(Goto(1));
+  EXPECT_FALSE(AppendBlank());
+  EXPECT_EQ(ErrorCode(), 254);
+  EXPECT_NE(Errors().PendingMessage.find("[AppendRecord]"), std::string::npos);
+  EXPECT_FALSE(Replace());
+  EXPECT_EQ(ErrorCode(), 254);
+  EXPECT_FALSE(DeleteRec());
+  EXPECT_EQ(ErrorCode(), 254);
+  EXPECT_FALSE(Recall());
+  EXPECT_EQ(ErrorCode(), 254);
+  EXPECT_EQ(RecCount(), 1);
+  EXPECT_EQ(CurrentArea()->record[0], ' ');  // the refused delete left the buffer alone
+  IndexHookTable() = IndexHooks{};
+  CloseArea();
+  EXPECT_EQ(ReadFileBytes(File("T.DBF")), before);
+}
+
 TEST_F(CommandsTest, NavigationFollowsTheIndexHooks) {
   MakeTable({{"a", false}, {"b", false}, {"c", false}});
   // An order that runs 3, 1, 2.
