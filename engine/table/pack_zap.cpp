@@ -29,6 +29,7 @@ bool Pack(bool force, int32_t* dropped_memos) {
   Errors().ErrorCode = 0;
   DbfArea& area = *CurrentArea();
   if (!NeedExclusive(area, "Pack")) return false;
+  if (!IndexKeptInStep(bool(IndexHookTable().Reindex), "Pack")) return false;
   DropPeekCache(area);
   RewriteOptions options;
   options.drop_deleted = true;
@@ -45,6 +46,7 @@ bool Zap() {
   Errors().ErrorCode = 0;
   DbfArea& area = *CurrentArea();
   if (!NeedExclusive(area, "Zap")) return false;
+  if (!IndexKeptInStep(bool(IndexHookTable().Reindex), "Zap")) return false;
   DropPeekCache(area);
   RewriteOptions options;
   options.drop_all = true;

@@ -12,22 +12,6 @@
 
 namespace zedra {
 
-namespace {
-
-inline constexpr uint16_t kErrIndexNotMaintained = 254;
-
-// An open index must be kept in step with every record written; until the index layer
-// installs the entry that does so, the write is refused rather than leaving the index
-// stale.
-bool IndexKeptInStep(bool set, const char* operation) {
-  if (!IndexActive() || set) return true;
-  SetError(kErrIndexNotMaintained,
-           std::string("Records cannot be changed while an index is open: index maintenance is "
-                       "not available [") + operation + "]");
-  return false;
-}
-
-}  // namespace
 
 bool AppendBlank() {
   if (AreaNotInUse("AppendBlank")) return false;

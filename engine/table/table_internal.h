@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/errors.h"
 #include "base/files.h"
 #include "table/hooks.h"
 #include "table/work_area.h"
@@ -72,5 +73,15 @@ class RecordWriteUndo {
   bool known_ = false;
   std::vector<uint8_t> old_;
 };
+
+// An open index must be kept in step with every change of the records; until the index
+// layer installs the entry that does so (`set`), the change is refused rather than
+// leaving the index stale.
+inline bool IndexKeptInStep(bool set, const char* operation) {
+  if (!IndexActive() || set) return true;
+  SetError(254, std::string("Records cannot be changed while an index is open: index maintenance "
+                            "is not available [") + operation + "]");
+  return false;
+}
 
 }  // namespace zedra

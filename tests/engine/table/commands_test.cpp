@@ -367,6 +367,11 @@ TEST_F(CommandsTest, RecordChangesAreRefusedWhileAnOpenIndexCannotBeMaintained) 
   EXPECT_EQ(ErrorCode(), 254);
   EXPECT_FALSE(Recall());
   EXPECT_EQ(ErrorCode(), 254);
+  EXPECT_FALSE(Pack());
+  EXPECT_EQ(ErrorCode(), 254);
+  EXPECT_NE(Errors().PendingMessage.find("[Pack]"), std::string::npos);
+  EXPECT_FALSE(Zap());
+  EXPECT_EQ(ErrorCode(), 254);
   EXPECT_EQ(RecCount(), 1);
   EXPECT_EQ(CurrentArea()->record[0], ' ');  // the refused delete left the buffer alone
   IndexHookTable() = IndexHooks{};
