@@ -14,8 +14,6 @@ namespace {
 
 // The bytes of TagControl as the engine accounts its allocation.
 constexpr int32_t kTagControlBytes = 2070;
-// The header byte of a table that marks its production index.
-constexpr size_t kDbfProductionFlag = 28;
 
 // Appends the anchor of a built tag and enters the tag in the tag table.
 bool WriteNewAnchor(TagControl& tag, IndexFile& file, const std::string& name,
@@ -59,10 +57,10 @@ void PutText(uint8_t* field, const std::string& text) {
 }
 
 void MarkProductionIndex(DbfArea& area) {
-  if (area.header[kDbfProductionFlag] == 1) return;
+  if (area.header[kHdrProductionIndex] == 1) return;
   const uint8_t one = 1;
-  if (area.file.WriteAt(kDbfProductionFlag, std::span<const uint8_t>(&one, 1)) == 0)
-    area.header[kDbfProductionFlag] = 1;
+  if (area.file.WriteAt(kHdrProductionIndex, std::span<const uint8_t>(&one, 1)) == 0)
+    area.header[kHdrProductionIndex] = 1;
 }
 
 }  // namespace

@@ -58,6 +58,7 @@ inline constexpr size_t kHdrHeaderLength = 8;
 inline constexpr size_t kHdrRecordLength = 10;
 inline constexpr size_t kHdrMultiUser = 16;
 inline constexpr size_t kHdrMultiUserSize = 12;
+inline constexpr size_t kHdrProductionIndex = 28;  // 1: the table has a production index
 inline constexpr size_t kHdrCodePage = 29;
 // dBASE II kind.
 inline constexpr size_t kHdr2RecCount = 1;

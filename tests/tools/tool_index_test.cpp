@@ -119,6 +119,23 @@ TEST_F(ToolIndexTest, IndexBuildsKeepsOtherTagsAndReplacesByName) {
   EXPECT_NE(r.err.find("Error # "), std::string::npos) << r.err;
 }
 
+TEST_F(ToolIndexTest, ATableWithAProductionIndexIsNotChangedBehindIt) {
+  const std::string table = ReadFileBytes(Table()), memo = ReadFileBytes(dir_.File("PEOPLE.DBT"));
+  ASSERT_EQ(uint8_t(table[28]), 1);
+  ToolRun r = Tool({"append", Table(), "NAME=Zed"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("production index"), std::string::npos) << r.err;
+  r = Tool({"pack", Table()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFileBytes(Table()), table);
+  EXPECT_EQ(ReadFileBytes(dir_.File("PEOPLE.DBT")), memo);
+  EXPECT_EQ(Tool({"check", "--built", Table()}).status, 0);
+  // Without its index file the table is an ordinary one again.
+  ASSERT_EQ(platform::RemoveFile(dir_.File("PEOPLE.MDX")), 0u);
+  r = Tool({"append", Table(), "NAME=Zed"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
 TEST_F(ToolIndexTest, DamagedFilesAreReportedWithTheirBlocks) {
   const uint32_t name_anchor = Get32(mdx_, 512 + 32);
   const uint32_t name_root = Get32(mdx_, size_t(name_anchor) * 512);

@@ -58,6 +58,11 @@ int ReportEngineFailure(std::ostream& err);
 int UsageError(const Command& command, const std::string& message, std::ostream& err);
 const Command* FindCommand(const std::string& name);
 
+// True, with the reason printed, when the current table has a production index on disk
+// that changing its records would leave out of step with them: indexes are not yet kept
+// up to date as records change, so such a table is not changed at all.
+bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
+
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);
 

@@ -175,6 +175,18 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   return ReportEngineFailure(err);
 }
 
+bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err) {
+  const DbfArea& area = *CurrentArea();
+  if (area.header[kHdrProductionIndex] == 0) return false;
+  const std::string index = platform::ResolveCase(IndexFileName(""));
+  if (!platform::FileExists(index)) return false;
+  err << "zedra " << command.name << ": " << area.file_name << " has the production index "
+      << index << ", which changed records would leave out of step (index maintenance is "
+      << "not available yet); nothing was changed\n";
+  CloseAllAreas();
+  return true;
+}
+
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("tags");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);

@@ -336,6 +336,7 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() < 2) return UsageError(command, "a table and NAME=VALUE pairs are needed", err);
   int status = 0;
   if (!OpenTable(command, args, err, &status)) return status;
+  if (RefusesChangeForProductionIndex(command, err)) return 1;
   ClearRecord();
   // Every value is checked first; the memos are written with the record, in one step
   // that takes them back when the record cannot be appended.
