@@ -4,21 +4,11 @@
 #include <sstream>
 
 #include "cli.h"
+#include "tool_run.h"
 #include "support/temp_dir.h"
 
 namespace zedra::cli {
 namespace {
-
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-ToolRun Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  int status = RunTool(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 TEST(ToolTest, ErrorsCommand) {
   ToolRun r = Tool({"errors", "222"});

@@ -7,6 +7,7 @@
 
 #include "base/files.h"
 #include "cli.h"
+#include "tool_run.h"
 #include "platform/platform.h"
 #include "support/temp_dir.h"
 
@@ -16,17 +17,6 @@ namespace {
 using zedra::testing::ReadFileBytes;
 using zedra::testing::TempDir;
 using zedra::testing::WriteFileBytes;
-
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-ToolRun Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  int status = RunTool(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 class ToolIndexTest : public ::testing::Test {
  protected:

@@ -234,6 +234,12 @@ int ReportEngineFailure(std::ostream& err) {
   return 1;
 }
 
+int FailAndClose(std::ostream& err) {
+  int status = ReportEngineFailure(err);
+  CloseAllAreas();
+  return status ? status : 1;
+}
+
 int UsageError(const Command& command, const std::string& message, std::ostream& err) {
   err << "zedra " << command.name << ": " << message << "\nUsage: zedra " << command.usage
       << "\n";

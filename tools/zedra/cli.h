@@ -54,6 +54,9 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
 // Prints the engine's last error (code, text and message) and returns 1 when an engine
 // operation failed; returns 0 otherwise. Commands run with AutoReport off.
 int ReportEngineFailure(std::ostream& err);
+// Reports the engine's failure, closes every table and returns the exit status (1 also
+// when the operation failed without an engine error).
+int FailAndClose(std::ostream& err);
 // Prints a usage error for a command and returns 2.
 int UsageError(const Command& command, const std::string& message, std::ostream& err);
 const Command* FindCommand(const std::string& name);

@@ -16,12 +16,6 @@
 namespace zedra::cli {
 namespace {
 
-int Fail(std::ostream& err) {
-  int status = ReportEngineFailure(err);
-  CloseAllAreas();
-  return status ? status : 1;
-}
-
 // The index file a command works on: --file, or the table's production index.
 std::string IndexPathOf(const Args& args) {
   return platform::ResolveCase(IndexFileName(args.Value("--file")));
@@ -122,7 +116,7 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   if (wanted.empty()) return UsageError(command, "at least one --tag is needed", err);
   for (const TagInfo& t : wanted)
     if (t.key.empty()) return UsageError(command, "tag " + t.name + " has no --key", err);
-  if (!Use(args.positional[0])) return Fail(err);
+  if (!Use(args.positional[0])) return FailAndClose(err);
   // The file's other tags are rebuilt from their own definitions.
   std::vector<TagInfo> tags;
   const std::string path = IndexPathOf(args);
@@ -166,7 +160,7 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   SetIndexProgress(nullptr, 0);
   if (!ok) {
     kept.PutBack();
-    return Fail(err);
+    return FailAndClose(err);
   }
   kept.Drop();
   out << "Built " << tags.size() << (tags.size() == 1 ? " tag" : " tags") << " into "
@@ -192,7 +186,7 @@ int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
   UseOptions options;
   options.read_only = true;
-  if (!Use(args.positional[0], options)) return Fail(err);
+  if (!Use(args.positional[0], options)) return FailAndClose(err);
   std::vector<TagSummary> tags;
   std::string problem;
   const std::string path = IndexPathOf(args);
@@ -222,7 +216,7 @@ int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
   UseOptions options;
   options.read_only = true;
-  if (!Use(args.positional[0], options)) return Fail(err);
+  if (!Use(args.positional[0], options)) return FailAndClose(err);
   const std::string path = IndexPathOf(args);
   const IndexCheck check = CheckIndexFile(path, args.Value("--tag"), args.Has("--built"));
   CloseAllAreas();

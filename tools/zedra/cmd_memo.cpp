@@ -14,12 +14,6 @@
 namespace zedra::cli {
 namespace {
 
-int Fail(std::ostream& err) {
-  int status = ReportEngineFailure(err);
-  CloseAllAreas();
-  return status ? status : 1;
-}
-
 uint64_t SizeOf(const std::string& path) {
   std::vector<platform::DirEntry> entries;
   PathParts p = SplitPath(path);
@@ -63,7 +57,7 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
     return UsageError(command, "RECNO must be a record number from 1", err);
   UseOptions read_only;
   read_only.read_only = true;  // reading needs no write access to the files
-  if (!Use(args.positional[0], read_only)) return Fail(err);
+  if (!Use(args.positional[0], read_only)) return FailAndClose(err);
   int k = FieldNumber(args.positional[1]);
   if (k == 0 || FieldAt(k)->type != 'M') {
     CloseAllAreas();
@@ -75,9 +69,9 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
     return UsageError(command, "the table has " + std::to_string(count) + " records", err);
   }
   Dbf4Go(int32_t(recno));
-  if (ErrorCode() != 0) return Fail(err);
+  if (ErrorCode() != 0) return FailAndClose(err);
   std::string text = GetMemoText(k);
-  if (ErrorCode() != 0) return Fail(err);
+  if (ErrorCode() != 0) return FailAndClose(err);
   out << (args.Has("--utf8") ? platform::Cp1252ToUtf8(text) : text);
   CloseAllAreas();
   return ReportEngineFailure(err);
@@ -88,13 +82,13 @@ int CmdPack(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
   UseOptions options;
   options.exclusive = true;
-  if (!Use(args.positional[0], options)) return Fail(err);
+  if (!Use(args.positional[0], options)) return FailAndClose(err);
   if (RefusesChangeForProductionIndex(command, err)) return 1;
   const std::string memo_name = CurrentArea()->memo ? CurrentArea()->memo->file_name : "";
   const uint64_t memo_before = memo_name.empty() ? 0 : SizeOf(memo_name);
   const int32_t before = RecCount();
   int32_t dropped = 0;
-  if (!Pack(args.Has("--force"), &dropped)) return Fail(err);
+  if (!Pack(args.Has("--force"), &dropped)) return FailAndClose(err);
   out << "Packed " << CurrentArea()->file_name << ": " << RecCount() << " of " << before
       << " records kept\n";
   if (dropped != 0)
