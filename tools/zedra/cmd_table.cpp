@@ -11,6 +11,7 @@
 #include "index/index.h"
 #include "memo/memo.h"
 #include "platform/platform.h"
+#include "table/code_pages.h"
 #include "table/commands.h"
 
 namespace zedra::cli {
@@ -61,19 +62,26 @@ size_t Utf8Length(const std::string& s) {
 }
 
 // Field names are stored in the table's code page like its text: they are shown as
-// UTF-8, and a name the user gives is matched against them in Windows-1252, without
-// regard to case.
-std::string AnsiName(const FieldDesc& f) {
-  std::string name = f.Name();
-  return CurrentArea() && CurrentArea()->oem ? OemToAnsiText(name) : name;
+// UTF-8, and a name the user gives is matched against them in the table's code page,
+// without regard to case.
+std::string NameForOutput(const FieldDesc& f) {
+  return CurrentArea() ? StoredTextToUtf8(*CurrentArea(), f.Name()) : f.Name();
 }
 
-std::string NameForOutput(const FieldDesc& f) { return platform::Cp1252ToUtf8(AnsiName(f)); }
+std::string UpperStored(const DbfArea& area, std::string text) {
+  std::string readable;
+  if (!Utf8ToText(area, StoredTextToUtf8(area, text), &readable, nullptr)) return text;
+  for (char& c : readable) c = AreaUpperChar(&area, c);
+  return readable;
+}
 
 int FieldNumberUtf8(const std::string& name) {
-  const std::string wanted = UpperText(platform::Utf8ToCp1252(name));
+  const DbfArea* area = CurrentArea();
+  std::string stored;
+  if (!area || !Utf8ToStoredText(*area, name, &stored, nullptr)) return 0;
+  const std::string wanted = UpperStored(*area, stored);
   for (int k = 1; k <= FieldCount(); ++k)
-    if (UpperText(AnsiName(*FieldAt(k))) == wanted) return k;
+    if (UpperStored(*area, FieldAt(k)->Name()) == wanted) return k;
   return 0;
 }
 
@@ -96,33 +104,44 @@ std::string ListValue(int k) {
     case 'M':
       return MemoListValue(k, list_memo_width);
     case 'C':
-      return platform::Cp1252ToUtf8(FieldText(k));
+      return TextToUtf8(*CurrentArea(), FieldText(k));
     case 'D':
       return IsoDate(FieldDate(k));
     case 'L':
       return FieldLogical(k) ? "T" : "F";
     default:
-      return platform::Cp1252ToUtf8(FieldText(k));
+      return TextToUtf8(*CurrentArea(), FieldText(k));
   }
 }
 
 // A value given to `append` (the forms `list --csv` prints) turned into what SetFieldText
-// takes: UTF-8 into Windows-1252, YYYY-MM-DD into YYYYMMDD. A text with characters that
-// Windows-1252 does not have (or that is not UTF-8) is refused with error 220 rather than
-// stored with substitutes.
+// takes: UTF-8 into the table's code page, YYYY-MM-DD into YYYYMMDD. A text with
+// characters that the code page does not have (or that is not UTF-8) is refused with
+// error 220 rather than stored with substitutes.
 std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value) {
   if (f.type == 'D') {
     std::string v = AllTrim(value);
     if (v.size() == 10 && v[4] == '-' && v[7] == '-') return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
     return v;
   }
-  std::string bytes = platform::Utf8ToCp1252(value);
-  if (platform::Cp1252ToUtf8(bytes) != value) {
-    SetError(220, "Not representable in Windows-1252: \"" + value + "\" (field " + NameForOutput(f) +
-                      ") [append]");
+  std::string bytes;
+  if (!Utf8ToText(*CurrentArea(), value, &bytes, nullptr)) {
+    SetError(220, NotRepresentable(value, "field " + NameForOutput(f)) + " [append]");
     return std::nullopt;
   }
   return bytes;
+}
+
+// The table's code page, its mark and how its text is read.
+std::string CodePageLine(const DbfArea& area) {
+  const uint8_t mark = area.header[kHdrCodePage];
+  const std::string read_as = CodePageName(TextCodePage(area).number);
+  std::string line = area.code_page == 0 ? "none" : std::to_string(area.code_page);
+  line += " (mark " + Hex2(mark);
+  if (Tables().CodePageOverride != 0) line += ", overridden by --codepage";
+  if (area.code_page == 0) return line + "; read as " + read_as + ")";
+  if (area.oem) return line + "; DOS text, read as " + read_as + ")";
+  return line + "; " + read_as + ")";
 }
 
 std::string CsvQuote(const std::string& s) {
@@ -157,7 +176,8 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
       << "Records:       " << RecCount() << "\n"
       << "Header length: " << uint16_t(area.header_length) << "\n"
       << "Record length: " << area.record_length << "\n"
-      << "Fields:        " << int(area.field_count) << "\n";
+      << "Fields:        " << int(area.field_count) << "\n"
+      << "Code page:     " << CodePageLine(area) << "\n";
   if (area.has_memo) out << "Memo file:     " << ForceExtension(area.file_name, MemoFileExt(version)) << "\n";
   out << "\n  #  Name        Type  Length  Decimals\n";
   for (int k = 1; k <= area.field_count; ++k) {
@@ -306,6 +326,13 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
   }
   if (specs.empty()) return UsageError(command, "at least one --field is needed", err);
   uint8_t version = memo ? 0x83 : 0x03;
+  uint8_t mark = kAnsiCodePageMark;
+  if (args.Has("--codepage")) {
+    uint16_t code_page = 0;
+    if (!ParseCodePage(args.Value("--codepage"), &code_page))
+      return UsageError(command, CodePageUsage(), err);
+    mark = MarkOfCodePage(code_page);
+  }
   if (args.Has("--version")) {
     std::string v = args.Value("--version");
     unsigned long value = 0;
@@ -326,7 +353,7 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
     err << "zedra create: " << path << " already exists; nothing was changed\n";
     return 1;
   }
-  if (!CreateDbf(args.positional[0], version, specs)) return std::max(ReportEngineFailure(err), 1);
+  if (!CreateDbf(args.positional[0], version, specs, mark)) return std::max(ReportEngineFailure(err), 1);
   out << "Created " << path << "\n";
   return 0;
 }
@@ -351,7 +378,7 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
     }
     if (FieldAt(k)->type == 'M') {
       // A memo: the text, or "@FILE" for a file's bytes, stored in the memo file.
-      std::optional<std::string> text = MemoValueText(pair.substr(eq + 1), err);
+      std::optional<std::string> text = MemoValueText(pair.substr(eq + 1), k, err);
       if (!text) {
         CloseAllAreas();
         return 1;
