@@ -85,7 +85,15 @@ LETTERS = {
 def letters(codepage, path):
     import dbf
     name, note = LETTERS[codepage]
-    rows = [(name, note), (name.upper(), note.lower()), ('plain', 'ascii only')]
+    def fits(text, fallback):
+        try:
+            text.encode(codepage)
+            return text
+        except UnicodeEncodeError:
+            return fallback
+    # Capitals and small letters too, where the code page has them.
+    rows = [(name, note), (fits(name.upper(), name), fits(note.lower(), note)),
+            ('plain', 'ascii only')]
     table = dbf.Table(path, 'NAME C(30); NOTES M', dbf_type='db3', codepage=codepage)
     table.open(mode=dbf.READ_WRITE)
     for row in rows:
