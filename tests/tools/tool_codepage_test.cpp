@@ -133,6 +133,12 @@ TEST(ToolCodePageTest, CodePageOptionOverridesAMissingMarkAndCreateSetsIt) {
                 "Windows-1251)"),
             std::string::npos);
   EXPECT_EQ(Tool({"memo", t, "NOTES", "1", "--utf8", "--codepage=866"}).out, "Ёжик ╬ №");
+  // Expressions are given and shown in UTF-8 too, and UPPER knows the script's capitals.
+  ToolRun filtered = Tool({"list", t, "--csv", "--codepage", "866", "--filter", "UPPER(NAME) = \"МОСКВА\""});
+  EXPECT_EQ(filtered.out, "NAME,NOTES\r\nМосква,Ёжик ╬ №\r\nМОСКВА,ёжик ╬ №\r\n") << filtered.err;
+  EXPECT_EQ(Tool({"eval", "--codepage", "866", "--table", t, "LOWER(TRIM(NAME)) + \"ё\""}).out,
+            "C\t0\t0\tмоскваё\n");
+  EXPECT_EQ(Tool({"list", t, "--codepage", "866", "--filter", "NAME = \"\xE6\x97\xA5\""}).status, 1);
   // Unknown code pages are a usage error.
   for (const char* bad : {"932", "cp", "1", "866x"}) EXPECT_EQ(Tool({"list", t, "--codepage", bad}).status, 2) << bad;
 

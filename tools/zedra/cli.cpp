@@ -251,6 +251,17 @@ std::string NotRepresentable(const std::string& utf8, const std::string& where) 
          "\" (character \"" + missing + "\", " + where + ")";
 }
 
+bool TableTextOf(const Command& command, const std::string& utf8, const std::string& where,
+                 std::string* text, std::ostream& err) {
+  std::string converted;
+  if (Utf8ToText(*CurrentArea(), utf8, &converted, nullptr)) {
+    *text = std::move(converted);
+    return true;
+  }
+  err << "zedra " << command.name << ": " << NotRepresentable(utf8, where) << "\n";
+  return false;
+}
+
 int ReportEngineFailure(std::ostream& err) {
   if (ErrorCode() == 0) return 0;
   std::string text = GetErrorText();

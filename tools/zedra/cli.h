@@ -96,5 +96,10 @@ std::optional<std::string> MemoValueText(const std::string& value, int k, std::o
 bool ParseCodePage(const std::string& text, uint16_t* code_page);
 std::string CodePageUsage();
 std::string NotRepresentable(const std::string& utf8, const std::string& where);
+// Text given on the command line (an expression, a value) in the current table's code
+// page; false, with the reason printed ("zedra list: Not representable ... --filter)"),
+// when the code page cannot hold it.
+bool TableTextOf(const Command& command, const std::string& utf8, const std::string& where,
+                 std::string* text, std::ostream& err);
 
 }  // namespace zedra::cli

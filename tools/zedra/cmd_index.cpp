@@ -117,6 +117,12 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   for (const TagInfo& t : wanted)
     if (t.key.empty()) return UsageError(command, "tag " + t.name + " has no --key", err);
   if (!Use(args.positional[0])) return FailAndClose(err);
+  for (TagInfo& t : wanted)
+    if (!TableTextOf(command, t.key, "--key", &t.key, err) ||
+        !TableTextOf(command, t.for_expr, "--for", &t.for_expr, err)) {
+      CloseAllAreas();
+      return 1;
+    }
   // The file's other tags are rebuilt from their own definitions.
   std::vector<TagInfo> tags;
   const std::string path = IndexPathOf(args);

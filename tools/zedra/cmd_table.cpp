@@ -227,7 +227,12 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     for (int k = 1; k <= area.field_count; ++k) fields.push_back(k);
   }
   if (args.Has("--deleted-hidden")) SetDeleted(true);
-  if (args.Has("--filter") && !SetFilter(args.Value("--filter"))) {
+  std::string filter;
+  if (args.Has("--filter") && !TableTextOf(command, args.Value("--filter"), "--filter", &filter, err)) {
+    CloseAllAreas();
+    return 1;
+  }
+  if (args.Has("--filter") && !SetFilter(filter)) {
     status = ReportEngineFailure(err);
     CloseAllAreas();
     return status ? status : 1;
