@@ -57,6 +57,10 @@ TEST_F(CodePageKeysTest, CyrillicNamesOrderAsTheirCapitals) {
     Goto(2);
     EXPECT_EQ(Eval("LOWER(NAME)"), "борис");
     EXPECT_EQ(Eval("UPPER(\"ёж\")"), "ЁЖ");
+    std::string sought;
+    ASSERT_TRUE(Utf8ToText(*CurrentArea(), "ЮР", &sought, nullptr));
+    EXPECT_TRUE(Seek(sought));
+    EXPECT_EQ(RecNo(), 5);
     // The keys are the capitals as the table stores its text.
     const std::string file = ReadFileBytes(File("S.MDX"));
     std::vector<LeafEntry> keys = WalkTag(file, 1);
