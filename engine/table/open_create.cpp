@@ -17,7 +17,6 @@
 namespace zedra {
 namespace {
 
-
 // dBASE II layout: 16-byte descriptors from offset 8, at most 32, then 0x0D; the records
 // start after the fixed 521-byte header.
 constexpr size_t kDbase2DescriptorStart = 8;

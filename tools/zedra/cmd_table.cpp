@@ -68,11 +68,11 @@ std::string NameForOutput(const FieldDesc& f) {
   return CurrentArea() ? StoredTextToUtf8(*CurrentArea(), f.Name()) : f.Name();
 }
 
+// A name as stored, in capitals of the table's readable code page.
 std::string UpperStored(const DbfArea& area, std::string text) {
-  std::string readable;
-  if (!Utf8ToText(area, StoredTextToUtf8(area, text), &readable, nullptr)) return text;
-  for (char& c : readable) c = AreaUpperChar(&area, c);
-  return readable;
+  if (area.oem) AreaOemToAnsi(area, std::span(reinterpret_cast<uint8_t*>(text.data()), text.size()));
+  for (char& c : text) c = AreaUpperChar(&area, c);
+  return text;
 }
 
 int FieldNumberUtf8(const std::string& name) {
