@@ -100,6 +100,14 @@ char AreaLowerChar(const DbfArea* area, char c) {
   return static_cast<char>(area->ansi_page->lower[static_cast<uint8_t>(c)]);
 }
 
+char StoredUpperChar(const DbfArea& area, char c) {
+  uint8_t b = static_cast<uint8_t>(c);
+  if (area.oem) AreaOemToAnsi(area, std::span(&b, 1));
+  b = static_cast<uint8_t>(AreaUpperChar(&area, static_cast<char>(b)));
+  if (area.oem) AreaAnsiToOem(area, std::span(&b, 1));
+  return static_cast<char>(b);
+}
+
 std::string TextToUtf8(const DbfArea& area, std::string_view text) {
   if (!area.oem) return platform::CodePageToUtf8(TextCodePage(area), text);
   std::string stored(text);

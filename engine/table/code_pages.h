@@ -49,6 +49,8 @@ void AreaOemToAnsi(const DbfArea& area, std::span<uint8_t> text);
 // Case conversion of the area's readable text (the area may be null: Windows-1252).
 char AreaUpperChar(const DbfArea* area, char c);
 char AreaLowerChar(const DbfArea* area, char c);
+// The capital of a byte as the area stores it (a field name's letter).
+char StoredUpperChar(const DbfArea& area, char c);
 
 // Readable text of the area (field values) and stored text (memo texts) as UTF-8, and
 // back. Every stored byte shows as the character its code page gives it. The conversions

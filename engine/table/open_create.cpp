@@ -32,8 +32,9 @@ bool Corrupt(const std::string& path, const std::string& reason) {
 }
 
 // Parses the descriptor array into fields; false with the reason on a corrupt header.
-bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, std::vector<FieldDesc>* fields,
-                 std::string* reason) {
+// Names are kept in capitals of the area's code page.
+bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, const DbfArea& area,
+                 std::vector<FieldDesc>* fields, std::string* reason) {
   const size_t start = dbase2 ? kDbase2DescriptorStart : kDbfFixedHeaderSize;
   const size_t size = dbase2 ? kDbase2DescriptorSize : kDbfDescriptorSize;
   const int max_fields = dbase2 ? kDbase2MaxFields : kMaxFields;
@@ -55,7 +56,7 @@ bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, std::vector<Fi
     }
     FieldDesc f;
     for (size_t i = 0; i < kFldNameSize && header[pos + i] != 0; ++i)
-      f.name[i] = char(platform::AnsiUpper(header[pos + i]));
+      f.name[i] = StoredUpperChar(area, char(header[pos + i]));
     f.type = char(header[pos + kFldType]);
     f.length = header[pos + (dbase2 ? kDbase2FldLength : kFldLength)];
     f.decimals = header[pos + (dbase2 ? kDbase2FldDecimals : kFldDecimals)];
@@ -140,7 +141,12 @@ bool Use(const std::string& name, const UseOptions& options) {
   std::vector<uint8_t> header(header_length);
   if (area->file.ReadAt(0, header) != 0) return Corrupt(path, "header unreadable");
   std::string reason;
-  if (!ParseFields(header, dbase2, &area->fields, &reason)) return Corrupt(path, reason);
+  // The code page from byte 29 (dBASE II has none), unless one is set for every table.
+  const uint16_t code_page = t.CodePageOverride != 0 ? t.CodePageOverride
+                             : dbase2               ? 0
+                                                    : CodePageOfMark(area->header[kHdrCodePage]);
+  SetAreaCodePage(*area, code_page, options.oem);
+  if (!ParseFields(header, dbase2, *area, &area->fields, &reason)) return Corrupt(path, reason);
   uint32_t sum = 1;
   for (const FieldDesc& f : area->fields) sum += f.length;
   if (sum != record_length)
@@ -153,11 +159,6 @@ bool Use(const std::string& name, const UseOptions& options) {
   area->field_count = uint8_t(area->fields.size());
   area->exclusive = options.exclusive;
   area->has_memo = IsMemoKind(version);
-  // The code page from byte 29 (dBASE II has none), unless one is set for every table.
-  const uint16_t code_page = t.CodePageOverride != 0 ? t.CodePageOverride
-                             : dbase2               ? 0
-                                                    : CodePageOfMark(area->header[kHdrCodePage]);
-  SetAreaCodePage(*area, code_page, options.oem);
   // The records present count: a count that claims more (a writer stopped half-way) is
   // cut to them, and one that lags behind (a writer killed before its header write) is
   // raised to them, also for an exclusive open, which does not refresh it later.

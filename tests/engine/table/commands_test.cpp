@@ -1,6 +1,7 @@
 // Opening and creating tables, navigation with hidden records and filters, field access,
 // Pack and Zap; and what Use makes of corrupted files.
 #include <cstring>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "table/code_pages.h"
@@ -155,6 +156,18 @@ TEST_F(CommandsTest, EachMarkReadsInItsOwnCodePage) {
     CloseArea();
     EXPECT_EQ(ReadFileBytes(File("CP.DBF")).substr(image.size() - 5, 4),
               std::string(" x") + char(c.stored) + " ");
+  }
+  // Field names are put in capitals of the table's own code page: U diaeresis (850),
+  // Cyrillic yu and ge (866, small letters stored), c caron (852).
+  for (auto [mark, stored, capitals] : {std::tuple{0x02, "\x9A""BER", "\x9A""BER"},
+                                        std::tuple{0x65, "\xEE\xA3", "\x9E\x83"},
+                                        std::tuple{0x64, "\x9F", "\xAC"}}) {
+    std::string named = MakeDbf(0x03, {{stored, 'C', 1}}, {" a"});
+    named[29] = char(mark);
+    WriteFileBytes(File("CP.DBF"), named);
+    ASSERT_TRUE(Use(File("CP.DBF")));
+    EXPECT_EQ(FieldAt(1)->Name(), capitals) << mark;
+    CloseArea();
   }
   // A code page set for every table wins over the mark.
   std::string image = MakeDbf(0x03, {{"A", 'C', 1}}, {" \x80"});
