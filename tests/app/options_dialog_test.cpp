@@ -96,7 +96,7 @@ TEST_F(OptionsDialogTest, LaidOutAsDesigned) {
   }
   EXPECT_EQ(dialog_.CG->geometry(), QRect(320, 38, 120, 160));
   EXPECT_FALSE(dialog_.CG->BackgroundEnabled());
-  EXPECT_EQ(dialog_.CG->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(dialog_.CG->focusPolicy(), Qt::TabFocus);  // a tab stop, after the targets
   EXPECT_EQ(dialog_.Button3->text(), L("Set Font"));
   EXPECT_EQ(dialog_.CalL->text(), L("Calendar Text Font"));
   EXPECT_EQ(dialog_.Button1->geometry(), QRect(152, 352, 75, 25));
@@ -284,8 +284,9 @@ TEST_F(OptionsDialogTest, FontDialogFailureIsReportedAndChangesNothing) {
 TEST_F(OptionsDialogTest, PlacedBelowTheMainWindowsTopAndCentred) {
   AppSettings().CurrentPlacement = {100, 200, 401, 300};
   Open();
-  EXPECT_EQ(dialog_.frameGeometry().left(), 200 + 401 / 2 - dialog_.frameGeometry().width() / 2);
-  EXPECT_EQ(dialog_.frameGeometry().top(), 120);
+  // Client areas, as the main window's placement is.
+  EXPECT_EQ(dialog_.geometry().left(), 200 + 401 / 2 - dialog_.width() / 2);
+  EXPECT_EQ(dialog_.geometry().top(), 120);
   dialog_.done(QDialog::Rejected);
 }
 
@@ -296,7 +297,7 @@ TEST_F(OptionsDialogTest, KeptOnTheScreenBesideTheSmallDefaultWindow) {
   Open();
   const QRect area = dialog_.screen()->availableGeometry();
   EXPECT_EQ(dialog_.frameGeometry().left(), area.left());
-  EXPECT_EQ(dialog_.frameGeometry().top(), 70);
+  EXPECT_EQ(dialog_.geometry().top(), 70);
   dialog_.done(QDialog::Rejected);
   EXPECT_EQ(KeptOnScreen({-75, 70}, {440, 400}, dialog_.screen()).x(),
             dialog_.screen()->availableGeometry().left());
