@@ -230,12 +230,19 @@ void TForm1::FormActivate() {
   // changes, and without a settings file the panel's first height is no change either.
   // The layouts take in the font now rather than at the next turn of the event loop.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-  if (QLayout* own = layout()) own->activate();
+  if (QLayout* own = layout()) {
+    own->invalidate();
+    own->activate();
+  }
   const Placement& stored = a.CurrentPlacement;
   PlaceOnScreen(this, stored.Left, stored.Top, stored.Width, stored.Height);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   if (QLayout* own = layout()) own->activate();
   RefitCalendar();
+  // The calendar, shown only now, may have made the window grow to its smallest size on
+  // the way: kept on the screen again at the size it has.
+  const QRect grown = geometry();
+  PlaceOnScreen(this, grown.x(), grown.y(), grown.width(), grown.height());
   started_ = LivePlacement();
   started_panel_height_ = first_run ? Panel1->height() : a.SPTOP;
 }
@@ -288,8 +295,10 @@ QSize TForm1::CalendarRoom() const {
   QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
   area = area.marginsRemoved(FrameMargins(this));
   // Everything around the calendar: the menu, the toolbar, the strip and the panel's edges.
-  const QSize around = minimumSizeHint() - MonthCalendar1->minimumSizeHint();
-  return (area.size() - around.expandedTo(QSize(0, 0))).expandedTo(QSize(1, 1));
+  const int edges = 2 * (kCalendarMargin + Panel1->frameWidth());
+  const QSize around(kStripWidth + edges,
+                     MainMenu1->sizeHint().height() + kToolbarHeight + edges);
+  return (area.size() - around).expandedTo(QSize(1, 1));
 }
 
 void TForm1::RefitCalendar() {
