@@ -13,7 +13,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPixmap>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <cstdlib>
 
@@ -73,6 +75,9 @@ QFont WithStyleName(QFont font) {
   return font;
 }
 
+// Rows the font dialog's lists always show.
+constexpr int kListRows = 8;
+
 QPixmap Swatch(const QColor& color) {
   QPixmap pixmap(16, 12);
   pixmap.fill(color);
@@ -92,6 +97,13 @@ FontDialogWindow::FontDialogWindow(QWidget* parent) : QDialog(parent) {
   // Escape and Enter inside the embedded dialog would close it alone; they close ours.
   fontPart_->installEventFilter(this);
   connect(fontPart_, &QFontDialog::currentFontChanged, this, &FontDialogWindow::FontChanged);
+  // The family, style and size lists keep this many rows whatever the screen's scale;
+  // otherwise Qt squeezes them to a few rows when the dialog is large against the screen.
+  for (QListView* list : fontPart_->findChildren<QListView*>()) {
+    // Room for a horizontal scroll bar too, which a narrow list shows below its rows.
+    list->setMinimumHeight(kListRows * list->fontMetrics().lineSpacing() + 2 * list->frameWidth() +
+                           list->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+  }
   // One sample, ours, which shows the colour as well.
   for (QGroupBox* group : fontPart_->findChildren<QGroupBox*>()) {
     if (group->findChild<QLineEdit*>()) group->hide();

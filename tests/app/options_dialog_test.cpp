@@ -499,6 +499,20 @@ TEST(FontDialogWindow, TheDefaultFontOffersBoldAndKeepsItsName) {
   EXPECT_EQ(window.Choice(), (FontChoice{L("DejaVu Serif"), 10, 0, kStyleBold}));
 }
 
+TEST(FontDialogWindow, TheListsShowEightRowsHoweverLargeTheDialogIs) {
+  FontDialogWindow window;
+  window.SetChoice({L("DejaVu Sans"), 10, 0, 0});
+  // Squeezed as far as its layout lets it, as on a small or scaled screen.
+  window.resize(1, 1);
+  window.show();
+  int lists = 0;
+  for (QListView* list : window.FontPart()->findChildren<QListView*>()) {
+    ++lists;
+    EXPECT_GE(list->viewport()->height(), 8 * list->fontMetrics().lineSpacing());
+  }
+  EXPECT_EQ(lists, 3);  // family, style, size
+}
+
 TEST(FontDialogWindow, ShowsOneSampleInTheChosenFontAndColour) {
   FontDialogWindow window;
   window.show();
