@@ -11,7 +11,9 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "about_box.h"
@@ -243,8 +245,28 @@ void TForm1::FormActivate() {
   // the way: kept on the screen again at the size it has.
   const QRect grown = geometry();
   PlaceOnScreen(this, grown.x(), grown.y(), grown.width(), grown.height());
+  first_run_ = first_run;
+  NoteStartedPlacement();
+  // The window manager's frame is known only once the window is on the screen; then the
+  // frame is kept on the screen too (KeepFrameOnScreen).
+  if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+}
+
+void TForm1::NoteStartedPlacement() {
   started_ = LivePlacement();
-  started_panel_height_ = first_run ? Panel1->height() : a.SPTOP;
+  started_panel_height_ = first_run_ ? Panel1->height() : AppSettings().SPTOP;
+}
+
+void TForm1::KeepFrameOnScreen() {
+  const QRect frame = frameGeometry();
+  for (const QRect& area : AvailableAreas()) {
+    if (area.contains(frame)) return;
+  }
+  const QRect client = geometry();
+  PlaceOnScreen(this, client.x(), client.y(), client.width(), client.height());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  RefitCalendar();
+  NoteStartedPlacement();
 }
 
 void TForm1::ApplyWindowColor() {
@@ -397,6 +419,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Panel2 && event->type() == QEvent::Resize) PlaceExitButton();
+  if (watched == windowHandle() && event->type() == QEvent::Expose && !frame_kept_ &&
+      windowHandle()->isExposed()) {
+    frame_kept_ = true;
+    // After the expose has been handled, with the frame known.
+    QTimer::singleShot(0, this, &TForm1::KeepFrameOnScreen);
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

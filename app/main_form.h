@@ -94,6 +94,11 @@ class TForm1 : public QMainWindow {
   void FormCreate();
   void FormShow();
   void FormActivate();
+  // What the close flow compares with: the window as it is now.
+  void NoteStartedPlacement();
+  // Moves the window so that its frame, known once it is on the screen, is on the screen
+  // too; the new place counts as the one it started with.
+  void KeepFrameOnScreen();
   // Returns false when the user called the exit off.
   bool FormClose();
 
@@ -116,6 +121,8 @@ class TForm1 : public QMainWindow {
   LoadedPlacementRecord loaded_placement_;
   Placement started_;
   int32_t started_panel_height_ = 0;
+  bool first_run_ = false;   // there was no settings file at the start
+  bool frame_kept_ = false;  // KeepFrameOnScreen has been asked for
   bool activated_ = false;
 };
 
