@@ -83,6 +83,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   CloseB->setGeometry(220, 204, 97, 33);
   CloseB->setDefault(true);
   connect(CloseB, &QPushButton::clicked, this, &QDialog::accept);
+
+  PlaceByClientArea(this);
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {
@@ -96,9 +98,8 @@ void TAboutBox::FormActivate() {
   // wider than the small default window, so near a screen edge the centred place would
   // cut off the box's text and its Close button: it is kept on the screen, as the options
   // dialog is.
-  const QPoint centred(main.Left + main.Width / 2 - width() / 2,
-                       main.Top + main.Height / 2 - height() / 2);
-  move(KeptOnScreen(centred, frameGeometry().size(), screen()));
+  PlaceOnScreen(this, int64_t{main.Left} + main.Width / 2 - width() / 2,
+                int64_t{main.Top} + main.Height / 2 - height() / 2, width(), height());
   const SettingsState& s = Settings();
   ProductName->setText(s.ProductName);
   Version->setText(tr("Version ") + s.Version);

@@ -36,27 +36,28 @@ std::string ToFileBytes(const QString& text) {
   return text.toLatin1().toStdString();
 }
 
-// The readers take the file's text, read once per LoadSettings.
-int32_t ReadInteger(const std::string& file, std::string_view key, int32_t default_value) {
+// The readers take the file's keys, read and indexed once per LoadSettings.
+int32_t ReadInteger(const ProfileIndex& file, std::string_view key, int32_t default_value) {
   // A missing key reads as empty, which no number is.
-  return ParseProfileInteger(ProfileLookup(file, kWinSet, key).value_or(""), default_value);
+  return ParseProfileInteger(file.Lookup(kWinSet, key).value_or(""), default_value);
 }
 
-bool ReadBool(const std::string& file, std::string_view key) {
+bool ReadBool(const ProfileIndex& file, std::string_view key) {
   return ReadInteger(file, key, 0) != 0;
 }
 
-QString ReadName(const std::string& file, std::string_view key, const char* default_value) {
-  return CutFontName(FromFileBytes(ProfileLookup(file, kWinSet, key).value_or(default_value)));
+QString ReadName(const ProfileIndex& file, std::string_view key, const char* default_value) {
+  return CutFontName(FromFileBytes(file.Lookup(kWinSet, key).value_or(default_value)));
 }
 
-// Writes keys one by one and remembers whether every write reached the file.
+// Gathers keys in the order they are written and writes them all to the file at once
+// (Commit).
 class Writer {
  public:
   explicit Writer(QString path) : path_(std::move(path)) {}
 
   void Text(std::string_view section, std::string_view key, const std::string& value) {
-    if (!WriteProfileString(path_, section, key, value)) ok_ = false;
+    entries_.push_back({std::string(section), std::string(key), value});
   }
   void Integer(std::string_view key, int32_t value) { Text(kWinSet, key, std::to_string(value)); }
   void Bool(std::string_view key, bool value) { Text(kWinSet, key, value ? "1" : "0"); }
@@ -68,11 +69,12 @@ class Writer {
     Bool(p + "Underline", style == kStyleUnderline);
     Bool(p + "StrikeOut", style == kStyleStrikeOut);
   }
-  bool ok() const { return ok_; }
+  // Returns false when the file could not be written.
+  bool Commit() const { return WriteProfileStrings(path_, entries_); }
 
  private:
   QString path_;
-  bool ok_ = true;
+  std::vector<ProfileEntry> entries_;
 };
 
 // The reading rule for the four style booleans of one font.
@@ -157,7 +159,8 @@ int32_t ParseProfileInteger(std::string_view text, int32_t default_value) {
 }
 
 void LoadSettings() {
-  const std::string file = ReadProfileText(SettingsFilePath());
+  const std::string text = ReadProfileText(SettingsFilePath());
+  const ProfileIndex file(text);
   AppSettingsRecord& a = AppSettings();
   a.CurrentPlacement.Top = ReadInteger(file, "Top", defaults::kTop);
   a.CurrentPlacement.Left = ReadInteger(file, "Left", defaults::kLeft);
@@ -228,7 +231,7 @@ bool SaveSettings(const Placement& live_window, int32_t live_panel_height) {
 
   // Only a save that reached the file counts as one; otherwise the changes stay unsaved
   // and the close flow still offers to save them.
-  if (!w.ok()) return false;
+  if (!w.Commit()) return false;
   s.SavedThisRun = true;
   s.UnsavedChanges = false;
   return true;
@@ -238,6 +241,7 @@ void WritePosition(int32_t top, int32_t left) {
   Writer w(SettingsFilePath());
   w.Integer("Top", top);
   w.Integer("Left", left);
+  w.Commit();
 }
 
 }  // namespace dayvane

@@ -33,8 +33,9 @@ QString CutFontName(const QString& name);
 // with the top bit set names a system colour (see color_value.h).
 using ColorValue = int32_t;
 
-// The main window's position and size in screen pixels. Width and Height are the window's
-// own size without the window manager's frame; Top and Left are where the frame starts.
+// The main window's position and size in screen pixels: its client area, the window
+// without the frame the window manager adds (which is not known before the window is
+// first shown, so a frame position could not be given back exactly).
 struct Placement {
   int32_t Top = 0;
   int32_t Left = 0;

@@ -8,10 +8,14 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QPixmap>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <cstdlib>
 
@@ -45,18 +49,21 @@ FontStyleSet StyleOfFont(const QFont& font) {
 
 namespace {
 
-// The font with the style name of its family that has its boldness and slant. Qt's dialog
-// selects its style list entry by name and keeps its previous entry when the generic name
-// ("Normal", "Italic") is not in the family's list (which may say "Book", "Oblique").
+// The font with the style name of its family nearest to its boldness and slant: the same
+// slant if the family has it, then the nearest weight. Qt's dialog selects its style list
+// entry by name and keeps its previous entry when the generic name ("Normal", "Italic")
+// is not in the family's list (which may say "Book", "Oblique").
 QFont WithStyleName(QFont font) {
+  // Any slant mismatch weighs more than the whole weight range.
+  constexpr int kSlantMismatch = 10000;
   const QString family = QFontInfo(font).family();
   QString best;
   int bestDistance = 0;
   for (const QString& style : QFontDatabase::styles(family)) {
     // QFontDatabase::italic() says false for an oblique style; the font it builds does not.
     const QFont candidate = QFontDatabase::font(family, style, 12);
-    if (candidate.italic() != font.italic()) continue;
-    const int distance = std::abs(candidate.weight() - font.weight());
+    const int distance = std::abs(candidate.weight() - font.weight()) +
+                         (candidate.italic() != font.italic() ? kSlantMismatch : 0);
     // Among equal weights the shortest name is the plain one ("Book", not "Condensed").
     if (best.isEmpty() || distance < bestDistance ||
         (distance == bestDistance && style.size() < best.size())) {
@@ -67,6 +74,9 @@ QFont WithStyleName(QFont font) {
   if (!best.isEmpty()) font.setStyleName(best);
   return font;
 }
+
+// Rows the font dialog's lists always show.
+constexpr int kListRows = 8;
 
 QPixmap Swatch(const QColor& color) {
   QPixmap pixmap(16, 12);
@@ -86,7 +96,18 @@ FontDialogWindow::FontDialogWindow(QWidget* parent) : QDialog(parent) {
   fontPart_->setSizeGripEnabled(false);
   // Escape and Enter inside the embedded dialog would close it alone; they close ours.
   fontPart_->installEventFilter(this);
-  connect(fontPart_, &QFontDialog::currentFontChanged, this, &FontDialogWindow::UpdateSample);
+  connect(fontPart_, &QFontDialog::currentFontChanged, this, &FontDialogWindow::FontChanged);
+  // The family, style and size lists keep this many rows whatever the screen's scale;
+  // otherwise Qt squeezes them to a few rows when the dialog is large against the screen.
+  for (QListView* list : fontPart_->findChildren<QListView*>()) {
+    // Room for a horizontal scroll bar too, which a narrow list shows below its rows.
+    list->setMinimumHeight(kListRows * list->fontMetrics().lineSpacing() + 2 * list->frameWidth() +
+                           list->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+  }
+  // One sample, ours, which shows the colour as well.
+  for (QGroupBox* group : fontPart_->findChildren<QGroupBox*>()) {
+    if (group->findChild<QLineEdit*>()) group->hide();
+  }
 
   colorBox_ = new QComboBox(this);
   for (int i = 0; i < colorgrid::kBasicColorCount; ++i) {
@@ -137,15 +158,18 @@ bool FontDialogWindow::eventFilter(QObject* watched, QEvent* event) {
 void FontDialogWindow::SetChoice(const FontChoice& choice) {
   size_ = choice.size;
   QFont font = FontFromChoice(choice);
-  fontPart_->setCurrentFont(WithStyleName(font));
   // A name the font database does not list (the default "System", a font of another
-  // machine) leaves Qt's dialog on its generic family, whose style list may lack the bold
-  // faces; confirming the dialog untouched would then drop bold. Offer the family the name
-  // resolves to instead, which has them.
-  if (StyleOfFont(fontPart_->currentFont()) != StyleOfFont(font)) {
-    font.setFamily(QFontInfo(font).family());
-    fontPart_->setCurrentFont(WithStyleName(font));
+  // machine) would leave Qt's dialog on a generic family whose style list may lack the
+  // bold faces. The dialog offers the family the name resolves to, which has them, and
+  // gives the name back unchanged as long as the user keeps that family.
+  substituteName_.clear();
+  substituteFamily_.clear();
+  if (!QFontDatabase::families().contains(choice.name)) {
+    substituteName_ = choice.name;
+    substituteFamily_ = QFontInfo(font).family();
+    font.setFamily(substituteFamily_);
   }
+  SetFontPart(WithStyleName(font));
 
   // The colour: one of the sixteen, or an extra entry that keeps the value as it is.
   const int basicCount = colorgrid::kBasicColorCount;
@@ -160,10 +184,35 @@ void FontDialogWindow::SetChoice(const FontChoice& choice) {
   UpdateSample();
 }
 
+void FontDialogWindow::SetFontPart(const QFont& font) {
+  adjusting_ = true;
+  fontPart_->setCurrentFont(font);
+  adjusting_ = false;
+  chosen_ = fontPart_->currentFont();
+  UpdateSample();
+}
+
+void FontDialogWindow::FontChanged(const QFont& font) {
+  if (adjusting_) return;
+  // Another family: Qt's dialog would take whatever style of the new family has the old
+  // style's name, or its first; the user keeps the style chosen, as near as the family has it.
+  if (font.family() != chosen_.family()) {
+    QFont kept = chosen_;
+    kept.setFamily(font.family());
+    if (font.pointSize() > 0) kept.setPointSize(font.pointSize());
+    SetFontPart(WithStyleName(kept));
+    return;
+  }
+  chosen_ = font;
+  UpdateSample();
+}
+
 FontChoice FontDialogWindow::Choice() const {
   const QFont font = fontPart_->currentFont();
   FontChoice choice;
-  choice.name = font.family();
+  choice.name = !substituteName_.isEmpty() && font.family() == substituteFamily_
+                    ? substituteName_
+                    : font.family();
   // The dialog may report no point size (a font set in pixels); keep the one handed in.
   choice.size = font.pointSize() > 0 ? font.pointSize() : size_;
   choice.color = colorBox_->currentData().toInt();

@@ -52,17 +52,27 @@ class FontDialogWindow : public QDialog {
   // The parts, for tests.
   QFontDialog* FontPart() const { return fontPart_; }
   QComboBox* ColorBox() const { return colorBox_; }
+  QLabel* Sample() const { return sample_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void UpdateSample();
+  // Shows font in Qt's dialog as the user's choice.
+  void SetFontPart(const QFont& font);
+  // Follows the user's changes in Qt's dialog.
+  void FontChanged(const QFont& font);
 
   QFontDialog* fontPart_;
   QComboBox* colorBox_;
   QLabel* sample_;
   int32_t size_ = 0;  // the size handed in, kept when the dialog reports none
+  QFont chosen_;      // the font as the user chose it last
+  bool adjusting_ = false;
+  // A name handed in that the font database does not list, and the family shown for it.
+  QString substituteName_;
+  QString substituteFamily_;
 };
 
 }  // namespace dayvane

@@ -15,6 +15,7 @@ class THelpWindow : public QWidget {
 
  public:
   explicit THelpWindow(QWidget* parent = nullptr);
+  ~THelpWindow() override = default;
 
   // Opens file at its contents (the top of the document) and shows the window. Returns
   // false, after telling the user, when the file cannot be read.
@@ -23,7 +24,7 @@ class THelpWindow : public QWidget {
   // Runs a help macro on the open document. JumpID("file","id") moves to the anchor id of
   // the document (an empty file means the open one; an empty id means its contents).
   // Returns false for a macro it does not know or a file other than the open one.
-  bool RunMacro(const QString& macro);
+  virtual bool RunMacro(const QString& macro);
 
   QTextBrowser* Browser() const { return browser_; }
 

@@ -4,13 +4,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 #include "about_box.h"
 #include "application.h"
@@ -21,6 +25,7 @@
 #include "month_calendar.h"
 #include "options_dialog.h"
 #include "prompts.h"
+#include "screen_placement.h"
 #include "today.h"
 
 namespace dayvane {
@@ -39,8 +44,9 @@ constexpr int kStripWidth = 49;
 // The calendar panel keeps a narrow border of the window colour around the calendar.
 constexpr int kCalendarMargin = 4;
 
-// Font sizes outside this range are not applied (the calendar keeps its font size):
-// zero or less is not a size, and larger sizes would not fit any screen.
+// Font sizes below this are not applied (the calendar keeps its font size): zero or less
+// is not a size. Sizes above the upper one would not fit any screen; within the range the
+// screen decides (ApplyCalendarFont).
 constexpr int kMinFontPoints = 1;
 constexpr int kMaxFontPoints = 500;
 
@@ -110,12 +116,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   BuildToolbar();
   BuildMenu();
 
-  // Designed to open at the screen's centre; the settings move it on activation.
-  resize(kDesignWidth, kDesignHeight);
+  // Designed to open at the screen's centre; the settings move it on activation. Like
+  // every window of the program it is placed by its client area (screen_placement.h).
+  QRect design(0, 0, kDesignWidth, kDesignHeight);
   if (QScreen* screen = QApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(kDesignWidth / 2, kDesignHeight / 2));
+    design.moveCenter(screen->availableGeometry().center());
   }
+  setGeometry(design);
   FormCreate();
 }
 
@@ -174,11 +181,12 @@ void TForm1::SetDialogs(TAboutBox* about_box, TOptionsF* options, THelpWindow* h
 }
 
 Placement TForm1::LivePlacement() const {
+  const QRect client = geometry();
   Placement p;
-  p.Top = y();
-  p.Left = x();
-  p.Width = width();
-  p.Height = height();
+  p.Top = client.top();
+  p.Left = client.left();
+  p.Width = client.width();
+  p.Height = client.height();
   return p;
 }
 
@@ -197,13 +205,11 @@ void TForm1::FormActivate() {
   SettingsState& s = Settings();
   if (options_) options_->setWindowTitle(s.ProductName + tr(" Options"));
 
+  const bool first_run = !QFile::exists(SettingsFilePath());
   LoadSettings();
   AppSettingsRecord& a = s.AppSettings;
   loaded_placement_ = {a.CurrentPlacement.Top, a.CurrentPlacement.Left, a.CurrentPlacement.Width,
                        a.CurrentPlacement.Height, a.SPTOP};
-
-  move(a.CurrentPlacement.Left, a.CurrentPlacement.Top);
-  resize(a.CurrentPlacement.Width, a.CurrentPlacement.Height);
 
   MonthCalendar1->SetColorSlot(TMonthCalendar::kSlotText, a.CalFC);
   ApplyColors();
@@ -218,6 +224,49 @@ void TForm1::FormActivate() {
   Panel1->setVisible(true);
   MonthCalendar1->setVisible(true);
   RefitCalendar();
+
+  // The placement comes last, once the font has set the window's smallest size. The
+  // window goes where the file says, kept on the screen and no larger than it; the file
+  // keeps the stored values until the user saves. What the window started with is what
+  // the close flow compares with: only the user's own moves and resizes count as
+  // changes, and without a settings file the panel's first height is no change either.
+  // The layouts take in the font now rather than at the next turn of the event loop.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  if (QLayout* own = layout()) {
+    own->invalidate();
+    own->activate();
+  }
+  const Placement& stored = a.CurrentPlacement;
+  PlaceOnScreen(this, stored.Left, stored.Top, stored.Width, stored.Height);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  if (QLayout* own = layout()) own->activate();
+  RefitCalendar();
+  // The calendar, shown only now, may have made the window grow to its smallest size on
+  // the way: kept on the screen again at the size it has.
+  const QRect grown = geometry();
+  PlaceOnScreen(this, grown.x(), grown.y(), grown.width(), grown.height());
+  first_run_ = first_run;
+  NoteStartedPlacement();
+  // The window manager's frame is known only once the window is on the screen; then the
+  // frame is kept on the screen too (KeepFrameOnScreen).
+  if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+}
+
+void TForm1::NoteStartedPlacement() {
+  started_ = LivePlacement();
+  started_panel_height_ = first_run_ ? Panel1->height() : AppSettings().SPTOP;
+}
+
+void TForm1::KeepFrameOnScreen() {
+  const QRect frame = frameGeometry();
+  for (const QRect& area : AvailableAreas()) {
+    if (area.contains(frame)) return;
+  }
+  const QRect client = geometry();
+  PlaceOnScreen(this, client.x(), client.y(), client.width(), client.height());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  RefitCalendar();
+  NoteStartedPlacement();
 }
 
 void TForm1::ApplyWindowColor() {
@@ -239,9 +288,39 @@ void TForm1::ApplyCalendarFont() {
   const AppSettingsRecord& a = AppSettings();
   QFont font = MonthCalendar1->font();
   font.setFamily(a.CalFN);
-  if (a.CalFS >= kMinFontPoints && a.CalFS <= kMaxFontPoints) font.setPointSize(a.CalFS);
   SetFontStyle(font, a.CalStyle);
-  MonthCalendar1->setFont(font);
+  if (a.CalFS < kMinFontPoints) {
+    MonthCalendar1->setFont(font);
+    return;
+  }
+  // The calendar needs more room the larger its font. A size whose calendar would not fit
+  // the screen is shown at the largest size that fits; the setting itself is kept.
+  const QSize room = CalendarRoom();
+  auto fits = [&](int points) {
+    font.setPointSize(points);
+    MonthCalendar1->setFont(font);
+    const QSize needed = MonthCalendar1->minimumSizeHint();
+    return needed.width() <= room.width() && needed.height() <= room.height();
+  };
+  const int wanted = std::min(a.CalFS, kMaxFontPoints);
+  if (fits(wanted)) return;
+  int low = kMinFontPoints;  // the smallest size is shown even when nothing fits
+  int high = wanted;         // does not fit
+  while (high - low > 1) {
+    const int middle = low + (high - low) / 2;
+    (fits(middle) ? low : high) = middle;
+  }
+  fits(low);
+}
+
+QSize TForm1::CalendarRoom() const {
+  QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  area = area.marginsRemoved(FrameMargins(this));
+  // Everything around the calendar: the menu, the toolbar, the strip and the panel's edges.
+  const int edges = 2 * (kCalendarMargin + Panel1->frameWidth());
+  const QSize around(kStripWidth + edges,
+                     MainMenu1->sizeHint().height() + kToolbarHeight + edges);
+  return (area.size() - around).expandedTo(QSize(1, 1));
 }
 
 void TForm1::RefitCalendar() {
@@ -296,22 +375,29 @@ void TForm1::MonthCalendar1Click(QDate) {
   // The calendar selects the day itself; the program does nothing more.
 }
 
-void TForm1::FormClose() {
+bool TForm1::FormClose() {
   const SettingsState& s = Settings();
   const Placement live = LivePlacement();
-  const LoadedPlacementRecord& loaded = loaded_placement_;
-  const bool unchanged = !s.UnsavedChanges && live.Width == loaded.Width &&
-                         live.Height == loaded.Height && Panel1->height() == loaded.SPTOP;
+  const bool unchanged = !s.UnsavedChanges && live.Width == started_.Width &&
+                         live.Height == started_.Height &&
+                         Panel1->height() == started_panel_height_;
   if (unchanged || s.SavedThisRun) {
-    if ((live.Top != loaded.Top || live.Left != loaded.Left) && !s.SavedThisRun) {
+    if ((live.Top != started_.Top || live.Left != started_.Left) && !s.SavedThisRun) {
       WritePosition(live.Top, live.Left);
     }
-    return;
+    return true;
   }
-  const QMessageBox::StandardButton answer =
-      CurrentPrompts().Message(this, tr("Confirm"), tr("Save Changes Before Exiting?"),
-                               QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
-  if (answer == QMessageBox::Yes) SaveBClick();
+  // Escape and the box's close button mean "do not exit": the program stays open with its
+  // changes.
+  const QMessageBox::StandardButton answer = CurrentPrompts().Message(
+      this, tr("Confirm"), tr("Save Changes Before Exiting?"), QMessageBox::Question,
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::Cancel);
+  if (answer == QMessageBox::Yes) {
+    SaveBClick();
+  } else if (answer != QMessageBox::No) {
+    return false;
+  }
+  return true;
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -323,13 +409,22 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  FormClose();
+  if (!FormClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   emit closed();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Panel2 && event->type() == QEvent::Resize) PlaceExitButton();
+  if (watched == windowHandle() && event->type() == QEvent::Expose && !frame_kept_ &&
+      windowHandle()->isExposed()) {
+    frame_kept_ = true;
+    // After the expose has been handled, with the frame known.
+    QTimer::singleShot(0, this, &TForm1::KeepFrameOnScreen);
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -6,7 +6,8 @@
 // and made visible (FormActivate, once per run). The commands save the settings, run the
 // options dialog, open the help and the about box, and close. Closing asks
 // "Save Changes Before Exiting?" when something changed since the start of the run and
-// nothing was saved; a window that was only moved has its new position written silently.
+// nothing was saved (Escape or the box's close button call the exit off); a window that
+// was only moved has its new position written silently.
 #pragma once
 
 #include <QDate>
@@ -46,9 +47,13 @@ class TForm1 : public QMainWindow {
   // The dialogs the commands show; none is owned.
   void SetDialogs(TAboutBox* about_box, TOptionsF* options, THelpWindow* help);
 
-  // The window's live placement (frame position, own size).
+  // The window's live placement (its client area).
   Placement LivePlacement() const;
   const LoadedPlacementRecord& LoadedPlacement() const { return loaded_placement_; }
+  // The placement the window started with (the stored one, kept on the screen) and the
+  // panel height the close flow compares with.
+  const Placement& StartedPlacement() const { return started_; }
+  int32_t StartedPanelHeight() const { return started_panel_height_; }
 
   // The controls, named as designed.
   QFrame* Panel2;
@@ -89,7 +94,13 @@ class TForm1 : public QMainWindow {
   void FormCreate();
   void FormShow();
   void FormActivate();
-  void FormClose();
+  // What the close flow compares with: the window as it is now.
+  void NoteStartedPlacement();
+  // Moves the window so that its frame, known once it is on the screen, is on the screen
+  // too; the new place counts as the one it started with.
+  void KeepFrameOnScreen();
+  // Returns false when the user called the exit off.
+  bool FormClose();
 
   void BuildToolbar();
   void BuildMenu();
@@ -97,6 +108,8 @@ class TForm1 : public QMainWindow {
   void ApplyColors();
   // Name, size and style of the calendar font.
   void ApplyCalendarFont();
+  // The largest calendar the screen has room for beside the rest of the window.
+  QSize CalendarRoom() const;
   void ApplyWindowColor();
   // Lets the calendar fit its panel again after a change of colours or font.
   void RefitCalendar();
@@ -106,6 +119,10 @@ class TForm1 : public QMainWindow {
   TOptionsF* options_ = nullptr;
   THelpWindow* help_ = nullptr;
   LoadedPlacementRecord loaded_placement_;
+  Placement started_;
+  int32_t started_panel_height_ = 0;
+  bool first_run_ = false;   // there was no settings file at the start
+  bool frame_kept_ = false;  // KeepFrameOnScreen has been asked for
   bool activated_ = false;
 };
 

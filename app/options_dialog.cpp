@@ -134,7 +134,9 @@ TOptionsF::TOptionsF(QWidget* parent) : QDialog(parent) {
   CG = new TMyColorGrid(this);
   CG->setGeometry(320, 38, 120, 160);
   CG->setBackgroundEnabled(false);
-  CG->setTabStop(false);
+  // Reached with Tab after the colour targets, so that its keys (the arrows, Home, End,
+  // Space to move, F to pick) work here too.
+  CG->setTabStop(true);
   QFont gridFont(QStringLiteral("Courier"), 15);
   gridFont.setBold(true);
   CG->setFont(gridFont);
@@ -160,6 +162,13 @@ TOptionsF::TOptionsF(QWidget* parent) : QDialog(parent) {
   connect(Button1, &QPushButton::clicked, this, &TOptionsF::Button1Click);
   CancelB = Button(this, tr("Cancel"), 240, 352);
   connect(CancelB, &QPushButton::clicked, this, &TOptionsF::CancelBClick);
+
+  setTabOrder(RGItems[kTargetCount - 1], CG);
+  setTabOrder(CG, Button3);
+  setTabOrder(Button3, Button1);
+  setTabOrder(Button1, CancelB);
+
+  PlaceByClientArea(this);
 }
 
 TOptionsF::~TOptionsF() = default;
@@ -224,8 +233,8 @@ void TOptionsF::FormActivate() {
   // Centred horizontally on the main window, 20 pixels below its top; then kept on the
   // screen, since the small default window would otherwise push the wider dialog past
   // the screen's left edge and hide its swatches.
-  QPoint place(main.Left + main.Width / 2 - frameGeometry().width() / 2, main.Top + 20);
-  move(KeptOnScreen(place, frameGeometry().size(), screen()));
+  PlaceOnScreen(this, int64_t{main.Left} + main.Width / 2 - width() / 2, int64_t{main.Top} + 20,
+                width(), height());
   appliedThisShowing_ = false;
 }
 

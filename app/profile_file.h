@@ -15,22 +15,54 @@
 //   - a write to a missing file creates it;
 //   - a line break inside a written value becomes a blank, so that a value can never
 //     inject keys or sections of its own.
-// Each call reads the file afresh; nothing is cached between calls.
+// Each call reads the file afresh; nothing is cached between calls. Reading many keys
+// (ProfileIndex) and writing many keys (ProfileUpdateAll, WriteProfileStrings) take one
+// pass over the text, so the time grows with the file's size and not with size x keys.
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dayvane {
+
+// Every key of a profile text, looked up by section and key in constant time. The text
+// must outlive the index.
+class ProfileIndex {
+ public:
+  explicit ProfileIndex(std::string_view text);
+  ~ProfileIndex();
+
+  // The value of key in section, or nothing when the section or the key is absent.
+  std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
+
+  // The text split into lines and sections (ProfileUpdateAll works on it too).
+  struct Parsed;
+
+ private:
+  std::unique_ptr<Parsed> parsed_;
+};
 
 // The value of key in section of the profile text, or nothing when the section or the
 // key is absent.
 std::optional<std::string> ProfileLookup(std::string_view text, std::string_view section,
                                          std::string_view key);
 
-// The profile text with key of section set to value (see the rules above).
+// One key to write.
+struct ProfileEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+// The profile text with each entry written in turn (see the rules above): the same text
+// as ProfileUpdate applied entry by entry, made in one pass.
+std::string ProfileUpdateAll(std::string_view text, const std::vector<ProfileEntry>& entries);
+
+// The profile text with key of section set to value.
 std::string ProfileUpdate(std::string_view text, std::string_view section, std::string_view key,
                           std::string_view value);
 
@@ -48,5 +80,9 @@ std::string GetProfileString(const QString& path, std::string_view section, std:
 // intact. Returns false when the file could not be written.
 bool WriteProfileString(const QString& path, std::string_view section, std::string_view key,
                         std::string_view value);
+
+// Writes every entry, in order, with one read and one replacement of the file; the file
+// holds all of them or, when the write fails (false), none.
+bool WriteProfileStrings(const QString& path, const std::vector<ProfileEntry>& entries);
 
 }  // namespace dayvane

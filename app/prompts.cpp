@@ -2,6 +2,7 @@
 #include "prompts.h"
 
 #include <QDialog>
+#include <QPushButton>
 
 namespace dayvane {
 namespace {
@@ -9,9 +10,16 @@ namespace {
 class RealPrompts final : public Prompts {
  public:
   QMessageBox::StandardButton Message(QWidget* parent, const QString& caption, const QString& text,
-                                      QMessageBox::Icon icon,
-                                      QMessageBox::StandardButtons buttons) override {
+                                      QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                      QMessageBox::StandardButton escape) override {
     QMessageBox box(icon, caption, text, buttons, parent);
+    if (escape != QMessageBox::NoButton && !(buttons & escape)) {
+      // A button the box does not show, there only to be what Escape and the close
+      // button press.
+      QPushButton* hidden = box.addButton(escape);
+      hidden->hide();
+      box.setEscapeButton(hidden);
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
   }
 

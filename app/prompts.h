@@ -15,10 +15,13 @@ class Prompts {
  public:
   virtual ~Prompts() = default;
 
-  // Shows a message box with the given buttons and returns the one pressed.
-  virtual QMessageBox::StandardButton Message(QWidget* parent, const QString& caption,
-                                              const QString& text, QMessageBox::Icon icon,
-                                              QMessageBox::StandardButtons buttons) = 0;
+  // Shows a message box with the given buttons and returns the one pressed. Escape and
+  // the box's close button answer `escape` when it is given (a button not among
+  // `buttons`), and otherwise whatever the box takes them for.
+  virtual QMessageBox::StandardButton Message(
+      QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon,
+      QMessageBox::StandardButtons buttons,
+      QMessageBox::StandardButton escape = QMessageBox::NoButton) = 0;
 
   // Shows dialog modally and returns its result (QDialog::Accepted or Rejected, or the
   // code passed to done()).

@@ -4,10 +4,12 @@
 set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core)
-# The calendar's tests draw with the DejaVu fonts only (tests/app/qt_test_environment.h).
+# The calendar's tests draw with the DejaVu fonts only (tests/app/qt_test_environment.h);
+# its placement test runs it under a window manager (openbox) and types into it (xdotool,
+# xprop from x11-utils).
 test_packages=("${run_packages[@]}" fonts-dejavu-extra libgtest-dev libgmock-dev
                libbenchmark-dev clang libclang-rt-14-dev python3 python3-dbf python3-dbfread
-               libdbd-xbase-perl)
+               libdbd-xbase-perl openbox xdotool x11-utils)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;

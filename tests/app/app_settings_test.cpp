@@ -184,6 +184,83 @@ TEST(SaveSettingsTest, WritesEveryKeyInOrderAndTwiceTheSame) {
   EXPECT_EQ(AppSettings().SPTOP, 200);
 }
 
+// Every key of WinSet with a value of its own, no two alike and none a default: a key read
+// from another key's name, or not read at all, shows as a wrong field, and as a file that
+// does not come back byte for byte.
+constexpr const char* kDistinctFile =
+    "[THEMES]\r\n"
+    "ThemeLINES=0\r\n"
+    "[WinSet]\r\n"
+    "Top=11\r\n"
+    "Left=12\r\n"
+    "Width=313\r\n"
+    "Height=214\r\n"
+    "CMBC=101\r\n"
+    "CTC=102\r\n"
+    "CTBC=103\r\n"
+    "CTTC=104\r\n"
+    "CTTTC=105\r\n"
+    "WC=106\r\n"
+    "JMsgFN=Message Font\r\n"
+    "JMsgFS=17\r\n"
+    "CalFN=Calendar Font\r\n"
+    "CalFS=19\r\n"
+    "SPTOP=222\r\n"
+    "CalFC=107\r\n"
+    "JMsgFC=108\r\n"
+    "JMsgFSBold=0\r\n"
+    "JMsgFSItalic=0\r\n"
+    "JMsgFSUnderline=0\r\n"
+    "JMsgFSStrikeOut=1\r\n"
+    "CalFSBold=0\r\n"
+    "CalFSItalic=0\r\n"
+    "CalFSUnderline=1\r\n"
+    "CalFSStrikeOut=0\r\n";
+
+TEST(LoadSettingsTest, EveryKeyIsReadFromItsOwnNameAndWrittenBack) {
+  WorkingDirectory wd;
+  WriteFileBytes(wd.Ini(), kDistinctFile);
+  LoadSettings();
+  const AppSettingsRecord& a = AppSettings();
+  EXPECT_EQ(a.CurrentPlacement.Top, 11);
+  EXPECT_EQ(a.CurrentPlacement.Left, 12);
+  EXPECT_EQ(a.CurrentPlacement.Width, 313);
+  EXPECT_EQ(a.CurrentPlacement.Height, 214);
+  EXPECT_EQ(a.CMBC, 101);
+  EXPECT_EQ(a.CTC, 102);
+  EXPECT_EQ(a.CTBC, 103);
+  EXPECT_EQ(a.CTTC, 104);
+  EXPECT_EQ(a.CTTTC, 105);
+  EXPECT_EQ(a.WC, 106);
+  EXPECT_EQ(a.JMsgFN, QStringLiteral("Message Font"));
+  EXPECT_EQ(a.JMsgFS, 17);
+  EXPECT_EQ(a.CalFN, QStringLiteral("Calendar Font"));
+  EXPECT_EQ(a.CalFS, 19);
+  EXPECT_EQ(a.SPTOP, 222);
+  EXPECT_EQ(a.CalFC, 107);
+  EXPECT_EQ(a.JMsgFC, 108);
+  EXPECT_EQ(a.JMsgStyle, kStyleStrikeOut);
+  EXPECT_EQ(a.CalStyle, kStyleUnderline);
+
+  ASSERT_TRUE(SaveSettings({11, 12, 313, 214}, 222));
+  EXPECT_EQ(ReadFileBytes(wd.Ini()), kDistinctFile);
+}
+
+TEST(SaveSettingsTest, AMegabyteOfLineFeedsIsKeptAndTheKeysGoAfterIt) {
+  // The file is read and written once per save, whatever it holds.
+  WorkingDirectory wd;
+  const std::string feeds(1 << 20, '\n');
+  WriteFileBytes(wd.Ini(), "[WinSet]\nTop=1" + feeds + "[Other]\nx=1\n");
+  LoadSettings();
+  EXPECT_EQ(AppSettings().CurrentPlacement.Top, 1);
+  ASSERT_TRUE(SaveSettings(kLive, 200));
+  const std::string saved = ReadFileBytes(wd.Ini());
+  EXPECT_EQ(saved.find("[WinSet]\nTop=60\nLeft=70\r\nWidth=300\r\n"), 0u);
+  const std::string tail = feeds + "[Other]\nx=1\n[THEMES]\r\nThemeLINES=0\r\n";
+  ASSERT_GE(saved.size(), tail.size());
+  EXPECT_EQ(saved.substr(saved.size() - tail.size()), tail);
+}
+
 TEST(SaveSettingsTest, OnlyASingleStyleIsWrittenTrue) {
   WorkingDirectory wd;
   LoadSettings();

@@ -47,15 +47,16 @@ class ScriptedPrompts : public Prompts {
     QString text;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton escape;  // what Escape and the close button answer
   };
 
   ScriptedPrompts() { SetPrompts(this); }
   ~ScriptedPrompts() override { SetPrompts(nullptr); }
 
   QMessageBox::StandardButton Message(QWidget*, const QString& caption, const QString& text,
-                                      QMessageBox::Icon icon,
-                                      QMessageBox::StandardButtons buttons) override {
-    asked.push_back({caption, text, icon, buttons});
+                                      QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                      QMessageBox::StandardButton escape) override {
+    asked.push_back({caption, text, icon, buttons, escape});
     if (answers.empty()) {
       ADD_FAILURE() << "unexpected message box: " << text.toStdString();
       return QMessageBox::NoButton;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolButton>
 
 #include "about_box.h"
@@ -91,8 +92,7 @@ TEST(MainFormTest, StartsWithTheDefaultsWithoutASettingsFile) {
   ProgramRun run;
   TForm1* f = run.form();
   EXPECT_EQ(f->windowTitle(), L("Dayvane 1.0"));
-  EXPECT_EQ(f->x(), 50);
-  EXPECT_EQ(f->y(), 50);
+  EXPECT_EQ(f->geometry().topLeft(), QPoint(50, 50));  // the client area, as stored
   const auto& loaded = f->LoadedPlacement();
   EXPECT_EQ(loaded.Top, 50);
   EXPECT_EQ(loaded.Left, 50);
@@ -112,14 +112,12 @@ TEST(MainFormTest, StartsWithTheDefaultsWithoutASettingsFile) {
   EXPECT_EQ(Application().Title, L("Orvelle v1.0"));
   EXPECT_FALSE(QFile::exists(QString::fromStdString(wd.Ini())));  // reading creates nothing
 
-  // The window is smaller than the calendar allows and the panel is not 305 high: asked.
-  prompts.answers = {QMessageBox::No};
+  // 190 x 153 is smaller than the calendar allows and the panel is not 305 high, but the
+  // window is as the program opened it: nothing was changed, so nothing is asked or written.
+  EXPECT_GT(f->width(), 190);
+  EXPECT_NE(f->Panel1->height(), 305);
   run.Close();
-  ASSERT_EQ(prompts.asked.size(), 1u);
-  EXPECT_EQ(prompts.asked[0].caption, L("Confirm"));
-  EXPECT_EQ(prompts.asked[0].text, L("Save Changes Before Exiting?"));
-  EXPECT_EQ(prompts.asked[0].icon, QMessageBox::Question);
-  EXPECT_EQ(prompts.asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_TRUE(prompts.asked.empty());
   EXPECT_FALSE(QFile::exists(QString::fromStdString(wd.Ini())));
 }
 
@@ -245,7 +243,7 @@ TEST(MainFormTest, OptionsApplyOnlyWhatChangedAndOnlyOnApply) {
   // cancelled: nothing reaches the calendar.
   Settings().ColorsChanged = true;
   Settings().FontChanged = true;
-  f->move(120, 90);
+  f->setGeometry(120, 90, f->width(), f->height());
   prompts.on_exec = [&](QDialog* dialog) {
     EXPECT_EQ(dialog, run.forms().OptionsF);
     EXPECT_FALSE(Settings().ColorsChanged);
@@ -327,14 +325,15 @@ TEST(MainFormTest, TheAboutBoxCentresOnTheWindowAndFillsItsLabels) {
   ScriptedPrompts prompts;
   ProgramRun run;
   TForm1* f = run.form();
-  f->move(101, 77);
-  f->resize(401, 355);
+  f->setGeometry(101, 77, 401, 355);
   Settle();
-  QPoint shown_at;
+  QPoint shown_at;  // the box's client area, as the main window's placement is
+  QRect frame;
   prompts.on_exec = [&](QDialog* dialog) {
     dialog->show();
     Settle();
-    shown_at = dialog->pos();
+    shown_at = dialog->geometry().topLeft();
+    frame = dialog->frameGeometry();
     dialog->hide();
     return static_cast<int>(QDialog::Accepted);
   };
@@ -356,7 +355,7 @@ TEST(MainFormTest, TheAboutBoxCentresOnTheWindowAndFillsItsLabels) {
   EXPECT_TRUE(about->SupportL->text().startsWith(L("Email us at: ")));
 
   // The menu item shows the same box, placed again from the window's new place.
-  f->move(150, 90);
+  f->setGeometry(150, 90, f->width(), f->height());
   Settle();
   f->About1->trigger();
   EXPECT_EQ(prompts.shown.size(), 2u);
@@ -366,15 +365,16 @@ TEST(MainFormTest, TheAboutBoxCentresOnTheWindowAndFillsItsLabels) {
   // place would cut the box off, so it moves sideways just enough to stay on the screen.
   const QRect area = about->screen()->availableGeometry();
   ASSERT_LT(f->width(), 538);
-  f->move(area.left(), 60);
+  f->setGeometry(area.left(), 60, f->width(), f->height());
   Settle();
   f->AboutB2Click();
-  EXPECT_EQ(shown_at, QPoint(area.left(), 60 + f->height() / 2 - 122));
-  f->move(area.right() + 1 - f->width(), 60);
+  EXPECT_EQ(frame.left(), area.left());
+  EXPECT_EQ(shown_at.y(), 60 + f->height() / 2 - 122);
+  f->setGeometry(area.right() + 1 - f->width(), 60, f->width(), f->height());
   Settle();
   f->AboutB2Click();
-  EXPECT_EQ(shown_at,
-            QPoint(area.right() + 1 - about->frameGeometry().width(), 60 + f->height() / 2 - 122));
+  EXPECT_EQ(frame.right(), area.right());
+  EXPECT_EQ(shown_at.y(), 60 + f->height() / 2 - 122);
 
   // Close answers OK.
   about->show();
@@ -489,6 +489,157 @@ TEST(MainFormTest, ToolbarAndMenuAreAsDesigned) {
   f->Exit1->trigger();
   EXPECT_EQ(prompts.asked.size(), 1u);
   EXPECT_FALSE(f->isVisible());
+}
+
+}  // namespace
+}  // namespace dayvane
+
+namespace dayvane {
+namespace {
+
+// A help window that notes the macros it is sent.
+class NotingHelpWindow : public THelpWindow {
+ public:
+  bool RunMacro(const QString& macro) override {
+    macros.push_back(macro);
+    return THelpWindow::RunMacro(macro);
+  }
+  QStringList macros;
+};
+
+TEST(MainFormHelpTest, TheHelpCommandJumpsToTheContentsTopic) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  NotingHelpWindow help;
+  run.form()->SetDialogs(run.forms().AboutBox, run.forms().OptionsF, &help);
+
+  // Without a help file the viewer reports it and no macro follows.
+  prompts.answers = {QMessageBox::Ok};
+  run.form()->HelpB2->click();
+  EXPECT_TRUE(help.macros.isEmpty());
+
+  WriteFileBytes(wd.File("Dayvane.hlp"), "<html><body><p>Contents.</p></body></html>");
+  run.form()->Contents1->trigger();
+  EXPECT_TRUE(help.isVisible());
+  EXPECT_EQ(help.macros, QStringList{L("JumpID(\"\",\"\")")});
+  run.Close();
+}
+
+// Writes a settings file of the given WinSet lines and starts the program on it.
+struct HostileCase {
+  const char* what;
+  const char* lines;
+};
+
+TEST(MainFormPlacementTest, HostileSettingsOpenAUsableWindowOnTheScreen) {
+  const HostileCase cases[] = {
+      {"huge size", "Width=2147483647\r\nHeight=2147483647\r\n"},
+      {"off the bottom left", "Top=5000\r\nLeft=-3000\r\n"},
+      {"off the top right", "Top=-2147483648\r\nLeft=2147483647\r\nWidth=400\r\n"},
+      {"negative size", "Width=-50\r\nHeight=-2147483648\r\n"},
+      {"huge font", "CalFS=499\r\n"},
+      {"everything", "Top=99999\r\nLeft=99999\r\nWidth=99999\r\nHeight=99999\r\nCalFS=499\r\n"},
+  };
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    WorkingDirectory wd;
+    ScriptedPrompts prompts;
+    const std::string file = std::string("[WinSet]\r\n") + c.lines + "SPTOP=1\r\n";
+    WriteFileBytes(wd.Ini(), file);
+    ProgramRun run;
+    TForm1* f = run.form();
+    const QRect area = f->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(f->frameGeometry())) << f->frameGeometry().x() << ","
+                                                   << f->frameGeometry().y() << " "
+                                                   << f->frameGeometry().width() << "x"
+                                                   << f->frameGeometry().height();
+    EXPECT_TRUE(f->MonthCalendar1->isVisible());
+    // Untouched, the window closes without a question about the panel it could not have
+    // and without writing: the file keeps what it holds until the user saves.
+    prompts.answers = {QMessageBox::No};  // the stored panel height of 1 differs
+    run.Close();
+    EXPECT_EQ(ReadFileBytes(wd.Ini()), file);
+  }
+}
+
+TEST(MainFormPlacementTest, AWindowKeptOnTheScreenCountsAsUnmovedUntilTheUserMovesIt) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  const std::string saved = SaveMatchingFile(wd);
+  const std::string off = ReplaceLine(ReplaceLine(saved, "Top", "5000"), "Left", "-3000");
+  WriteFileBytes(wd.Ini(), off);
+  {
+    ProgramRun run;
+    EXPECT_TRUE(run.form()->screen()->availableGeometry().contains(run.form()->frameGeometry()));
+    run.Close();
+    EXPECT_TRUE(prompts.asked.empty());
+    EXPECT_EQ(ReadFileBytes(wd.Ini()), off);
+  }
+  ProgramRun run;
+  run.form()->setGeometry(QRect(QPoint(211, 123), run.form()->size()));
+  run.Close();
+  EXPECT_TRUE(prompts.asked.empty());
+  EXPECT_EQ(ReadFileBytes(wd.Ini()), ReplaceLine(ReplaceLine(off, "Top", "123"), "Left", "211"));
+}
+
+TEST(MainFormCloseTest, EscapeOrTheCloseButtonOfTheExitQuestionKeepsTheProgramOpen) {
+  WorkingDirectory wd;
+  ScriptedPrompts prompts;
+  ProgramRun run;
+  TForm1* f = run.form();
+  bool closed = false;
+  QObject::connect(f, &TForm1::closed, [&] { closed = true; });
+  Settings().UnsavedChanges = true;  // as after an Apply
+  prompts.answers = {QMessageBox::Cancel};
+  run.Close();
+  ASSERT_EQ(prompts.asked.size(), 1u);
+  EXPECT_EQ(prompts.asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(prompts.asked[0].escape, QMessageBox::Cancel);
+  EXPECT_TRUE(f->isVisible());
+  EXPECT_FALSE(closed);
+  EXPECT_TRUE(Settings().UnsavedChanges);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(wd.Ini())));
+
+  // Yes still saves and exits.
+  prompts.answers = {QMessageBox::Yes};
+  run.Close();
+  EXPECT_FALSE(f->isVisible());
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(wd.Ini())));
+}
+
+// The real message box, answered by keys and the close button.
+TEST(RealPromptsTest, EscapeAndTheCloseButtonAnswerTheGivenButton) {
+  ASSERT_EQ(&CurrentPrompts(), &CurrentPrompts());
+  for (bool by_key : {true, false}) {
+    QTimer::singleShot(0, [by_key] {
+      QWidget* box = QApplication::activeModalWidget();
+      ASSERT_NE(box, nullptr);
+      if (by_key) {
+        QTest::keyClick(box, Qt::Key_Escape);
+      } else {
+        box->close();
+      }
+    });
+    const QMessageBox::StandardButton answer =
+        CurrentPrompts().Message(nullptr, L("Confirm"), L("Save Changes Before Exiting?"),
+                                 QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Cancel);
+    EXPECT_EQ(answer, QMessageBox::Cancel) << (by_key ? "Escape" : "close button");
+  }
+  // The box shows only Yes and No.
+  QTimer::singleShot(0, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    int shown = 0;
+    for (QAbstractButton* b : box->buttons()) shown += b->isVisibleTo(box);
+    EXPECT_EQ(shown, 2);
+    box->button(QMessageBox::No)->click();
+  });
+  EXPECT_EQ(CurrentPrompts().Message(nullptr, L("Confirm"), L("?"), QMessageBox::Question,
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Cancel),
+            QMessageBox::No);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -21,6 +23,7 @@
 #include "app/app_test_support.h"
 #include "app/qt_test_environment.h"
 #include "app_settings.h"
+#include "color_value.h"
 #include "application.h"
 #include "font_dialog.h"
 #include "main_form.h"
@@ -96,7 +99,7 @@ TEST_F(OptionsDialogTest, LaidOutAsDesigned) {
   }
   EXPECT_EQ(dialog_.CG->geometry(), QRect(320, 38, 120, 160));
   EXPECT_FALSE(dialog_.CG->BackgroundEnabled());
-  EXPECT_EQ(dialog_.CG->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(dialog_.CG->focusPolicy(), Qt::TabFocus);  // a tab stop, after the targets
   EXPECT_EQ(dialog_.Button3->text(), L("Set Font"));
   EXPECT_EQ(dialog_.CalL->text(), L("Calendar Text Font"));
   EXPECT_EQ(dialog_.Button1->geometry(), QRect(152, 352, 75, 25));
@@ -168,6 +171,65 @@ TEST_F(OptionsDialogTest, CancelAfterAPickAsksAndNoKeepsTheDialogOpen) {
   EXPECT_EQ(dialog_.result(), QDialog::Rejected);
   EXPECT_EQ(AppSettings().CMBC, kWhite);
   EXPECT_FALSE(Settings().UnsavedChanges);
+}
+
+TEST_F(OptionsDialogTest, CancelPutsBackEveryColourTheDialogShows) {
+  // Five colours, no two alike, so that one put back into another's place shows.
+  const ColorValue before[TOptionsF::kTargetCount] = {kWhite, 0, kBlue, kRed, kTeal};
+  for (int i = 0; i < TOptionsF::kTargetCount; ++i) *TOptionsF::TargetSetting(i) = before[i];
+  Open();
+  for (int i = 0; i < TOptionsF::kTargetCount; ++i) {
+    dialog_.RGItems[i]->click();
+    ClickCell(13);  // fuchsia, none of the five
+    EXPECT_EQ(dialog_.TargetSwatch(i)->Color(), QColor(255, 0, 255)) << i;
+  }
+  prompts_.answers = {QMessageBox::Yes};
+  dialog_.CancelB->click();
+  ASSERT_FALSE(dialog_.isVisible());
+
+  // The next opening shows the old colours, and so do the settings behind them.
+  Open();
+  for (int i = 0; i < TOptionsF::kTargetCount; ++i) {
+    EXPECT_EQ(*TOptionsF::TargetSetting(i), before[i]) << dialog_.RGItems[i]->text().toStdString();
+    EXPECT_EQ(ValueFromColor(dialog_.TargetSwatch(i)->Color()), before[i]) << i;
+  }
+  EXPECT_EQ(AppSettings().CTC, kBlue);  // never the dialog's
+  dialog_.done(QDialog::Rejected);
+}
+
+TEST_F(OptionsDialogTest, TheGridIsReachedWithTabAndShowsItsSelector) {
+  Open();
+  dialog_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
+  const QImage unfocused = Rendered(*dialog_.CG);
+  dialog_.RGItems[4]->click();  // Window Color
+  dialog_.RGItems[4]->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), dialog_.CG);
+
+  // The selector: the selection cell (0, the teal window colour is 6) drawn otherwise.
+  const QImage focused = Rendered(*dialog_.CG);
+  const QRect cell = dialog_.CG->CellRect(dialog_.CG->Selection());
+  int changed = 0;
+  for (int y = cell.top(); y <= cell.bottom(); ++y)
+    for (int x = cell.left(); x <= cell.right(); ++x)
+      changed += focused.pixel(x, y) != unfocused.pixel(x, y);
+  EXPECT_GT(changed, cell.width());  // a dotted outline at least half round the cell
+  const QRect other = dialog_.CG->CellRect(5);
+  EXPECT_EQ(focused.copy(other), unfocused.copy(other));
+
+  // Its keys work here: Right, Right, F picks cell 2 for the window colour.
+  QTest::keyClick(dialog_.CG, Qt::Key_Right);
+  QTest::keyClick(dialog_.CG, Qt::Key_Right);
+  QTest::keyClick(dialog_.CG, Qt::Key_F);
+  EXPECT_EQ(AppSettings().WC, PaletteIndexToColor(2));
+  EXPECT_TRUE(Settings().ColorsChanged);
+
+  // Then on to Set Font.
+  QTest::keyClick(dialog_.CG, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), dialog_.Button3);
+  prompts_.answers = {QMessageBox::Yes};
+  dialog_.done(QDialog::Rejected);
 }
 
 TEST_F(OptionsDialogTest, CloseBoxAndEscapeBehaveLikeCancel) {
@@ -284,8 +346,9 @@ TEST_F(OptionsDialogTest, FontDialogFailureIsReportedAndChangesNothing) {
 TEST_F(OptionsDialogTest, PlacedBelowTheMainWindowsTopAndCentred) {
   AppSettings().CurrentPlacement = {100, 200, 401, 300};
   Open();
-  EXPECT_EQ(dialog_.frameGeometry().left(), 200 + 401 / 2 - dialog_.frameGeometry().width() / 2);
-  EXPECT_EQ(dialog_.frameGeometry().top(), 120);
+  // Client areas, as the main window's placement is.
+  EXPECT_EQ(dialog_.geometry().left(), 200 + 401 / 2 - dialog_.width() / 2);
+  EXPECT_EQ(dialog_.geometry().top(), 120);
   dialog_.done(QDialog::Rejected);
 }
 
@@ -296,7 +359,7 @@ TEST_F(OptionsDialogTest, KeptOnTheScreenBesideTheSmallDefaultWindow) {
   Open();
   const QRect area = dialog_.screen()->availableGeometry();
   EXPECT_EQ(dialog_.frameGeometry().left(), area.left());
-  EXPECT_EQ(dialog_.frameGeometry().top(), 70);
+  EXPECT_EQ(dialog_.geometry().top(), 70);
   dialog_.done(QDialog::Rejected);
   EXPECT_EQ(KeptOnScreen({-75, 70}, {440, 400}, dialog_.screen()).x(),
             dialog_.screen()->availableGeometry().left());
@@ -387,6 +450,88 @@ TEST(FontDialogWindow, EscapeInTheFontPartClosesTheWholeDialog) {
   EXPECT_FALSE(window.FontPart()->isHidden());
 }
 
+// The list of Qt's font dialog that holds `entry` (the family, style and size lists).
+QListView* ListHolding(FontDialogWindow& window, const QString& entry) {
+  for (QListView* list : window.FontPart()->findChildren<QListView*>()) {
+    if (list->model() &&
+        !list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, entry, 1,
+                              Qt::MatchFixedString).isEmpty()) {
+      return list;
+    }
+  }
+  return nullptr;
+}
+
+// Selects `entry` in that list as a click would.
+void Choose(FontDialogWindow& window, const QString& entry) {
+  QListView* list = ListHolding(window, entry);
+  ASSERT_NE(list, nullptr) << entry.toStdString();
+  const QModelIndexList found = list->model()->match(list->model()->index(0, 0), Qt::DisplayRole,
+                                                     entry, 1, Qt::MatchFixedString);
+  list->setCurrentIndex(found.front());
+}
+
+TEST(FontDialogWindow, AnotherFamilyKeepsTheChosenStyle) {
+  FontDialogWindow window;
+  window.show();
+  for (FontStyleSet style : {FontStyleSet(0), kStyleBold, kStyleItalic,
+                             FontStyleSet(kStyleBold | kStyleItalic)}) {
+    window.SetChoice({L("DejaVu Serif"), 12, 0, style});
+    for (const char* family : {"DejaVu Sans", "DejaVu Sans Mono", "DejaVu Serif"}) {
+      Choose(window, L(family));
+      const FontChoice back = window.Choice();
+      EXPECT_EQ(back.name, L(family));
+      EXPECT_EQ(back.style, style) << family << " style " << int(style);
+      EXPECT_EQ(back.size, 12) << family;
+    }
+  }
+}
+
+TEST(FontDialogWindow, TheDefaultFontOffersBoldAndKeepsItsName) {
+  FontDialogWindow window;
+  window.show();
+  window.SetChoice({L("System"), 10, 0, 0});
+  EXPECT_NE(ListHolding(window, L("Bold")), nullptr);  // the style list has a bold face
+  EXPECT_EQ(window.Choice(), (FontChoice{L("System"), 10, 0, 0}));  // confirmed untouched
+  Choose(window, L("Bold"));
+  EXPECT_EQ(window.Choice(), (FontChoice{L("System"), 10, 0, kStyleBold}));
+  Choose(window, L("DejaVu Serif"));
+  EXPECT_EQ(window.Choice(), (FontChoice{L("DejaVu Serif"), 10, 0, kStyleBold}));
+}
+
+TEST(FontDialogWindow, TheListsShowEightRowsHoweverLargeTheDialogIs) {
+  FontDialogWindow window;
+  window.SetChoice({L("DejaVu Sans"), 10, 0, 0});
+  // Squeezed as far as its layout lets it, as on a small or scaled screen.
+  window.resize(1, 1);
+  window.show();
+  int lists = 0;
+  for (QListView* list : window.FontPart()->findChildren<QListView*>()) {
+    ++lists;
+    EXPECT_GE(list->viewport()->height(), 8 * list->fontMetrics().lineSpacing());
+  }
+  EXPECT_EQ(lists, 3);  // family, style, size
+}
+
+TEST(FontDialogWindow, ShowsOneSampleInTheChosenFontAndColour) {
+  FontDialogWindow window;
+  window.show();
+  window.SetChoice({L("DejaVu Serif"), 20, kRed, kStyleItalic});
+  int samples = 0;
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    const auto* label = qobject_cast<QLabel*>(w);
+    const auto* edit = qobject_cast<QLineEdit*>(w);
+    samples += (label && label->text() == L("AaBbYyZz")) || (edit && edit->text() == L("AaBbYyZz"));
+  }
+  EXPECT_EQ(samples, 1);
+  EXPECT_EQ(window.Sample()->font().family(), L("DejaVu Serif"));
+  EXPECT_TRUE(window.Sample()->font().italic());
+  EXPECT_EQ(window.Sample()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  Choose(window, L("36"));
+  EXPECT_EQ(window.Sample()->font().pointSize(), 36);
+}
+
 // ---- The road of one settings change, through the main window ----
 
 // One run of the program: the forms created and the main window shown, with every dialog
@@ -451,6 +596,29 @@ TEST_F(OptionsRoadTest, PickApplySaveAndTheNextStartShowsIt) {
   }
   ProgramRun next;
   EXPECT_EQ(next.form()->MonthCalendar1->ColorSlot(TMonthCalendar::kSlotMonthBackground), kRed);
+}
+
+TEST_F(OptionsRoadTest, TheSizeChosenInTheFontDialogIsTheCalendarsSize) {
+  ProgramRun run;
+  prompts_.on_exec = [&](QDialog* dialog) {
+    if (auto* fonts = qobject_cast<FontDialogWindow*>(dialog)) {
+      fonts->show();
+      Choose(*fonts, L("DejaVu Sans Mono"));
+      Choose(*fonts, L("20"));
+      fonts->hide();
+      return int(QDialog::Accepted);
+    }
+    dialog->show();
+    run.options()->Button3->click();
+    EXPECT_EQ(run.options()->CalL->font().pointSize(), 20);  // the dialog's sample
+    run.options()->Button1->click();
+    return dialog->result();
+  };
+  run.form()->OptionsB->click();
+  const QFont font = run.form()->MonthCalendar1->font();
+  EXPECT_EQ(font.family(), L("DejaVu Sans Mono"));
+  EXPECT_EQ(font.pointSize(), 20);
+  prompts_.answers = {QMessageBox::No};  // "Save Changes Before Exiting?"
 }
 
 TEST_F(OptionsRoadTest, ChosenFontReachesTheCalendarOnlyOnApply) {

@@ -97,6 +97,32 @@ TEST(ProfileUpdateTest, AValueCannotBreakItsLine) {
   EXPECT_EQ(ProfileLookup(text, "WinSet", "Top"), "1");
 }
 
+TEST(ProfileUpdateTest, ManyKeysAtOnceGiveWhatOneByOneGives) {
+  const std::string texts[] = {
+      "",
+      "[A]\r\nx=1\r\n\r\n[B]\r\ny=2",
+      "; lead\n[a]\nX=1\n[A]\nz=9\n[b]\n\n\n",
+      "Top=7\n[WinSet]\n  top = 1 \nno key\n;Left=3\n[WinSet]\nLeft=4\n",
+  };
+  const std::vector<ProfileEntry> entries = {
+      {"A", "x", "10"},      {"a", "new", "n"},  {"B", "y", "20"},      {"C", "c", "1"},
+      {"WinSet", "Top", "5"}, {"c", "D", "2"},    {"WINSET", "Left", "6"}, {"A", "NEW", "m"},
+      {"B", "w", "line\nbreak"},
+  };
+  for (const std::string& text : texts) {
+    std::string one_by_one = text;
+    for (const ProfileEntry& e : entries) {
+      one_by_one = ProfileUpdate(one_by_one, e.section, e.key, e.value);
+    }
+    EXPECT_EQ(ProfileUpdateAll(text, entries), one_by_one) << text;
+    const ProfileIndex index(one_by_one);
+    EXPECT_EQ(index.Lookup("a", "new"), "m");
+    EXPECT_EQ(index.Lookup("WinSet", "left"), "6");
+    EXPECT_EQ(index.Lookup("B", "W"), "line break");
+    EXPECT_EQ(index.Lookup("C", "d"), "2");
+  }
+}
+
 TEST(ProfileFileTest, CreatesReadsAndRewritesTheFile) {
   TempDir dir;
   const std::string path = dir.File("Test.ini");
