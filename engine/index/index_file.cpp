@@ -91,6 +91,7 @@ void IndexStartup() {
   };
   hooks.PhoneticKey = [](int) { return false; };
   hooks.FoundFlag = &state.found;
+  InstallMaintenanceHooks(hooks);
 }
 
 void IndexShutdown() {

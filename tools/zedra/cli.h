@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace zedra {
+struct MemoValue;
+}
+
 namespace zedra::cli {
 
 struct Args {
@@ -66,6 +70,17 @@ const Command* FindCommand(const std::string& name);
 // up to date as records change, so such a table is not changed at all.
 bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
 
+// Opens the production index of the current table when its header marks one and the
+// file exists, so that changed records keep it current; false after printing the error
+// (every table is closed then).
+bool OpenProductionIndexForChange(std::ostream& err);
+
+// Puts the NAME=VALUE pairs of the arguments after the table into the record buffer
+// (the values as `append` takes them); memo fields go to *memos, or are refused without
+// it. False with *status set, the error printed and every table closed.
+bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue>* memos,
+                 std::ostream& err, int* status);
+
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);
 
@@ -76,6 +91,10 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdList(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCreate(const Args& args, std::ostream& out, std::ostream& err);
 int CmdAppend(const Args& args, std::ostream& out, std::ostream& err);
+int CmdReplace(const Args& args, std::ostream& out, std::ostream& err);
+int CmdDelete(const Args& args, std::ostream& out, std::ostream& err);
+int CmdRecall(const Args& args, std::ostream& out, std::ostream& err);
+int CmdZap(const Args& args, std::ostream& out, std::ostream& err);
 int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);
