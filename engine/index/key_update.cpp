@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "expr/expr.h"
 #include "index/index_internal.h"
+#include "index/node_edit.h"
 #include "table/hooks.h"
 
 namespace zedra {
@@ -70,8 +71,8 @@ void Reported(F change) {
     Errors().ErrorCode = 0;
     try {
       change();
-    } catch (const EZedraError&) {
-      if (ErrorCode() == 0) Errors().ErrorCode = index::kErrInternal;
+    } catch (const EZedraError& e) {
+      index::KeepRaised(e);
     }
     code = ErrorCode();
     message = Errors().PendingMessage;

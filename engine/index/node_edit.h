@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/errors.h"
 #include "base/files.h"
 #include "index/index.h"
 
@@ -79,6 +80,10 @@ inline int SlotOfChild(const TagControl& tag, uint8_t* node, int32_t child, int 
 }  // namespace zedra::index
 
 namespace zedra::index {
+
+// A raised failure caught by the tree changes stays the last error with its message
+// (the exception's text is the code's text, a line break and the message).
+void KeepRaised(const EZedraError& e);
 
 // Node I/O of the tree changes; each raises the failure it records.
 void ReadNode(int order, int32_t block, uint8_t* image);

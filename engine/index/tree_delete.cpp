@@ -181,8 +181,8 @@ int DeleteKey(const uint8_t* key, int order, int32_t target) {
         RemoveCurrent(order, *tag);
         if (tag->anchor_changed) WriteAnchor(order);
       }
-    } catch (const EZedraError&) {
-      if (ErrorCode() == 0) Errors().ErrorCode = index::kErrInternal;
+    } catch (const EZedraError& e) {
+      index::KeepRaised(e);
       result = -1;
     }
   }

@@ -236,8 +236,8 @@ int AppendIndex(const uint8_t* key, int order) {
       } else {
         Errors().ErrorCode = 0;  // a FOR condition that cannot be evaluated holds no record
       }
-    } catch (const EZedraError&) {
-      if (ErrorCode() == 0) Errors().ErrorCode = index::kErrInternal;
+    } catch (const EZedraError& e) {
+      index::KeepRaised(e);
       result = -1;
     }
   }

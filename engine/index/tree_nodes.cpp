@@ -20,6 +20,15 @@ constexpr int kMaxDepth = 64;
 
 }  // namespace
 
+void KeepRaised(const EZedraError& e) {
+  const std::string text = e.what();
+  const size_t end = text.find("\r\n");
+  ErrorState& errors = Errors();
+  if (errors.ErrorCode == 0) errors.ErrorCode = kErrInternal;
+  errors.LastError = errors.ErrorCode;
+  errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
+}
+
 void ReadNode(int order, int32_t block, uint8_t* image) {
   if (block <= 0) {
     RaiseError(kErrCorrupt, "Invalid Node Number (" + std::to_string(block) + "): " +
