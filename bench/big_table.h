@@ -3,6 +3,7 @@
 // records) with random-looking values. The directory is the caller's to remove.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +73,14 @@ inline const std::string& Table() {
     return p;
   }();
   return path;
+}
+
+// The benchmark program's main: runs the benchmarks asked for, then removes the directory.
+inline int RunAndRemoveTable(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  std::filesystem::remove_all(Dir());
+  return 0;
 }
 
 }  // namespace zedra

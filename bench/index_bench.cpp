@@ -146,9 +146,4 @@ BENCHMARK(BM_MakeIndexBorn)->Unit(benchmark::kMillisecond)->Iterations(3);
 }  // namespace
 }  // namespace zedra
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  std::filesystem::remove_all(zedra::Dir());
-  return 0;
-}
+int main(int argc, char** argv) { return zedra::RunAndRemoveTable(argc, argv); }

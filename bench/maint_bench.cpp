@@ -135,9 +135,4 @@ BENCHMARK_CAPTURE(BM_Replace, all, "ALL")->Unit(benchmark::kMillisecond)->Iterat
 }  // namespace
 }  // namespace zedra
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  std::filesystem::remove_all(zedra::Dir());
-  return 0;
-}
+int main(int argc, char** argv) { return zedra::RunAndRemoveTable(argc, argv); }

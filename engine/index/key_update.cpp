@@ -38,13 +38,6 @@ class NaturalOrderOff {
   bool saved_;
 };
 
-bool SatisfiesFor(TagControl& tag) {
-  if (!tag.for_condition) return true;
-  const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
-  if (!ok) Errors().ErrorCode = 0;  // a condition that cannot be evaluated holds no record
-  return ok && *ok != 0;
-}
-
 // The current record's key for the order (zeros when the key cannot be made).
 KeyBytes RecordKey(int order) {
   KeyBytes key{};
@@ -132,7 +125,7 @@ void NoteKeysBeforeReplace() {
   for (int k = 1; k <= mdx::kMaxTags; ++k) {
     TagControl* tag = OrderAt(k);
     if (!tag) continue;
-    before.member[size_t(k)] = SatisfiesFor(*tag);
+    before.member[size_t(k)] = index::SatisfiesFor(*tag);
     before.keys[size_t(k)] = RecordKey(k);
   }
   area->record.swap(old);
@@ -154,7 +147,7 @@ void CompareKeys() {
       TagControl* tag = OrderAt(k);
       if (!tag) continue;
       const KeyBytes key = RecordKey(k);
-      const bool member = SatisfiesFor(*tag);
+      const bool member = index::SatisfiesFor(*tag);
       KeyBytes old{};
       bool old_member = true;
       if (known) {

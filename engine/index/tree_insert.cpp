@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/errors.h"
-#include "expr/expr.h"
 #include "index/index_internal.h"
 #include "index/node_edit.h"
 
@@ -28,14 +27,10 @@ struct Insertion {
 };
 
 [[noreturn]] void RaiseCorrupt(int order, const std::string& what) {
-  RaiseError(index::kErrCorrupt, what + ": " + TagDescription(order) + " [AppendIndex]");
-  throw EZedraError(Errors().PendingMessage);
+  index::RaiseCorrupt(order, what, "AppendIndex");
 }
 
-void SetEntryKey(const TagControl& tag, uint8_t* entry, const uint8_t* key) {
-  std::memset(entry + 4, 0, tag.EntryLength() - 4u);
-  std::memcpy(entry + 4, key, tag.KeyLength());
-}
+using index::SetEntryKey;
 
 // The entry for the new right half goes in beside the entry (slot) of the node that was
 // split: that entry gets the left half's greatest key, the new one follows it. When the
@@ -111,12 +106,6 @@ void MakeNewRoot(int order, TagControl& tag, const Insertion& in) {
   index::WriteNode(order, block, root.data());
   PutLE32(tag.anchor.data() + mdx::kAncRoot, uint32_t(block));
   tag.anchor_changed = true;
-}
-
-bool SatisfiesFor(TagControl& tag) {
-  if (!tag.for_condition) return true;
-  const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
-  return ok && *ok != 0;
 }
 
 // The insertion proper; raises its failures.
@@ -221,29 +210,15 @@ int AppendIndex(const uint8_t* key, int order) {
   TagControl* tag = OrderAt(order);
   DbfArea* area = CurrentArea();
   if (!tag || !area || !key) return -1;
-  IndexState& s = Indexes();
-  const int navigated = s.navigated_order;
-  int result = 0;
-  {
-    AutoReportScope quiet(false);
-    try {
-      if (SatisfiesFor(*tag)) {
-        if (tag->for_condition && tag->anchor[mdx::kAncForHasKeys] == 0) {
-          tag->anchor[mdx::kAncForHasKeys] = 1;
-          tag->anchor_changed = true;
-        }
-        Insert(key, order);
-      } else {
-        Errors().ErrorCode = 0;  // a FOR condition that cannot be evaluated holds no record
-      }
-    } catch (const EZedraError& e) {
-      index::KeepRaised(e);
-      result = -1;
+  return index::TreeChange(order, [&] {
+    if (!index::SatisfiesFor(*tag)) return 0;
+    if (tag->for_condition && tag->anchor[mdx::kAncForHasKeys] == 0) {
+      tag->anchor[mdx::kAncForHasKeys] = 1;
+      tag->anchor_changed = true;
     }
-  }
-  s.insert_mode = false;
-  s.navigated_order = navigated;
-  return result;
+    Insert(key, order);
+    return 0;
+  });
 }
 
 }  // namespace zedra

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/errors.h"
+#include "expr/expr.h"
 #include "index/index_internal.h"
 #include "index/node_edit.h"
 
@@ -27,6 +28,38 @@ void KeepRaised(const EZedraError& e) {
   if (errors.ErrorCode == 0) errors.ErrorCode = kErrInternal;
   errors.LastError = errors.ErrorCode;
   errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
+}
+
+bool SatisfiesFor(TagControl& tag) {
+  if (!tag.for_condition) return true;
+  const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
+  if (!ok) Errors().ErrorCode = 0;  // a condition that cannot be evaluated holds no record
+  return ok && *ok != 0;
+}
+
+int TreeChange(int order, const std::function<int()>& change) {
+  IndexState& s = Indexes();
+  const int navigated = s.navigated_order;
+  const bool insert_mode = s.insert_mode;
+  s.navigated_order = order;
+  int result;
+  {
+    AutoReportScope quiet(false);
+    try {
+      result = change();
+    } catch (const EZedraError& e) {
+      KeepRaised(e);
+      result = -1;
+    }
+  }
+  s.navigated_order = navigated;
+  s.insert_mode = insert_mode;
+  return result;
+}
+
+void RaiseCorrupt(int order, const std::string& what, const char* operation) {
+  RaiseError(kErrCorrupt, what + ": " + TagDescription(order) + " [" + operation + "]");
+  throw EZedraError(Errors().PendingMessage);
 }
 
 void ReadNode(int order, int32_t block, uint8_t* image) {
