@@ -5,6 +5,7 @@
 // ("Error # 222 (Corrupted index file)" and the message) and give a non-zero status.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <map>
 #include <set>
@@ -66,6 +67,9 @@ const Command* FindCommand(const std::string& name);
 // up to date as records change, so such a table is not changed at all.
 bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
 
+// The node cache the commands give an exclusive table's controlling order (bytes).
+inline constexpr uint32_t kToolIndexCacheBytes = 4u << 20;
+
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);
 
@@ -80,6 +84,8 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);
 int CmdIndex(const Args& args, std::ostream& out, std::ostream& err);
+int CmdSeek(const Args& args, std::ostream& out, std::ostream& err);
+int CmdReindex(const Args& args, std::ostream& out, std::ostream& err);
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCheck(const Args& args, std::ostream& out, std::ostream& err);
 

@@ -356,6 +356,7 @@ TEST_F(CommandsTest, RecordChangesAreRefusedWhileAnOpenIndexCannotBeMaintained) 
   ASSERT_TRUE(Use(File("T"), Exclusive()));
   IndexHooks& ix = IndexHookTable();
   ix.IndexOpen = [] { return true; };
+  ix.Reindex = nullptr;  // an index that cannot be rebuilt either
   AutoReportScope quiet(false);
   ASSERT_TRUE(Goto(1));
   EXPECT_FALSE(AppendBlank());
