@@ -74,9 +74,11 @@ void ReadNode(int order, int32_t block, uint8_t* image) {
 void WriteNode(int order, int32_t block, uint8_t* image) {
   if (!SeekAndWrite(order, block, image)) RaisePending();
   if (order != 1) return;
-  for (NodeCache::Slot& slot : CurrentAreaIndex().cache.slots)
-    if (slot.image && slot.block == block && slot.image != image)
-      std::memcpy(slot.image, image, mdx::kNodeSize);
+  NodeCache& cache = CurrentAreaIndex().cache;
+  if (auto hit = cache.where.find(block); hit != cache.where.end() && hit->second < cache.slots.size()) {
+    uint8_t* cached = cache.slots[hit->second].image;
+    if (cached && cached != image) std::memcpy(cached, image, mdx::kNodeSize);
+  }
 }
 
 int32_t NewNodeBlock(int order) {
