@@ -389,5 +389,52 @@ TEST_F(MaintenanceLayoutTest, AWriteFailingInASplitIsReportedAndTheCheckNamesThe
   for (const std::string& p : problems) EXPECT_NE(p.find("no entry in the tag"), std::string::npos) << p;
 }
 
+// Counts the renames a step makes; with fail_at, fails that one.
+int Renames(const std::function<void()>& step, int fail_at = 0) {
+  auto count = std::make_shared<int>(0);
+  platform::SetFaultHook([=](platform::FileChange change, size_t*) -> uint32_t {
+    if (change == platform::FileChange::Rename && ++*count == fail_at) return 5;
+    return 0;
+  });
+  step();
+  platform::SetFaultHook(nullptr);
+  return *count;
+}
+
+TEST_F(MaintenanceLayoutTest, PackAndZapRebuildTheProductionIndexAlsoWhenItWasNotOpen) {
+  CreateTable(20, {Tag("AMOUNT", "AMOUNT", 'N'), Tag("DNAME", "NAME", 'C', "", 1)});
+  for (long a : {5, 3, 9, 1, 7}) AppendAmount(a);
+  for (int32_t n : {2, 4}) {
+    Goto(n);
+    ASSERT_TRUE(DeleteRec());
+  }
+  // A program that does not know indexes packs the table: the index is opened and rebuilt.
+  CloseIndexes();
+  ASSERT_TRUE(Pack()) << TakeError();
+  EXPECT_EQ(Records(WalkTag(ReadFileBytes(File("M.MDX")), 1)), (std::vector<uint32_t>{1, 3, 2}));
+  CloseIndexes();
+  EXPECT_TRUE(CheckIndexFile(File("M.MDX"), "", true).Ok());
+
+  // A rebuild whose final rename fails leaves the old file with every tag, open again.
+  ASSERT_TRUE(SetIndexTo("")) << TakeError();
+  WriteFileBytes(File("SAVED.DBF"), ReadFileBytes(File("M.DBF")));
+  WriteFileBytes(File("SAVED.MDX"), ReadFileBytes(File("M.MDX")));
+  const int renames = Renames([] { ASSERT_TRUE(Zap()) << ErrorCode(); });
+  ASSERT_GE(renames, 1);
+  EXPECT_EQ(RecCount(), 0);
+  EXPECT_TRUE(Records(WalkTag(ReadFileBytes(File("M.MDX")), 2)).empty());
+  CloseAllAreas();
+  WriteFileBytes(File("M.DBF"), ReadFileBytes(File("SAVED.DBF")));
+  WriteFileBytes(File("M.MDX"), ReadFileBytes(File("SAVED.MDX")));
+  ASSERT_TRUE(Use(File("M.DBF"), Exclusive())) << TakeError();
+  ASSERT_TRUE(SetIndexTo("")) << TakeError();
+  const std::string index = ReadFileBytes(File("M.MDX"));
+  Renames([] { EXPECT_FALSE(Zap()); }, renames);
+  EXPECT_EQ(ErrorCode(), 5) << TakeError();
+  EXPECT_EQ(ReadFileBytes(File("M.MDX")), index);
+  EXPECT_TRUE(IndexHookTable().IndexOpen());
+  EXPECT_FALSE(FilePresent(File("M.$$I")));
+}
+
 }  // namespace
 }  // namespace zedra::testing
