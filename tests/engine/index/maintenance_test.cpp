@@ -78,6 +78,13 @@ class MaintenanceTest : public IndexTest {
   std::vector<ModelRecord> records_;  // [0] unused
   std::vector<ModelTag> tags_;
   uint8_t name_length_ = 20;
+  uint32_t cache_bytes_ = 0;  // the node cache of the controlling order
+
+  void OpenIndex() {
+    ASSERT_TRUE(SetIndexTo("")) << TakeError();
+    SetIndexCache(cache_bytes_);
+    EXPECT_EQ(CurrentAreaIndex().cache.slots.size(), cache_bytes_ / 1024);
+  }
   std::mt19937 random_{20261209};
 
   void CreateTable(uint8_t name_length, std::vector<ModelTag> tags) {
@@ -91,7 +98,7 @@ class MaintenanceTest : public IndexTest {
     std::vector<TagInfo> infos;
     for (const ModelTag& t : tags_) infos.push_back(t.info);
     ASSERT_TRUE(MakeIndex(infos, "")) << TakeError();
-    ASSERT_TRUE(SetIndexTo("")) << TakeError();
+    OpenIndex();
     for (ModelTag& t : tags_) t.entries = std::multimap<ModelTag::Key, int32_t, ModelTag::Less>(ModelTag::Less{&t});
   }
 
@@ -167,7 +174,7 @@ class MaintenanceTest : public IndexTest {
       ASSERT_EQ(Records(WalkTag(file, int(k) + 1)), tags_[k].Order()) << tags_[k].info.name << " " << when;
     CloseIndexes();
     const IndexCheck check = CheckIndexFile(File("M.MDX"), "", false);
-    EXPECT_TRUE(SetIndexTo("")) << TakeError();
+    OpenIndex();
     for (const std::string& p : check.file_problems) ADD_FAILURE() << when << ": " << p;
     for (const TagCheck& t : check.tags)
       for (const std::string& p : t.problems) ADD_FAILURE() << t.tag.name << " " << when << ": " << p;
@@ -214,6 +221,7 @@ TEST_F(MaintenanceTest, RandomChangesKeepEveryTagEqualToTheModel) {
 }
 
 TEST_F(MaintenanceTest, LongKeysGrowDeepTreesAndEmptiedNodesAreBypassed) {
+  cache_bytes_ = 16 * 1024;  // a small node cache: its copies are changed and evicted
   CreateTable(100, {Tag("NAME", "NAME", 'C'), Tag("DNAME", "NAME", 'C', "", 1),
                     Tag("ACTIVE", "NAME", 'C', "active"), Tag("UNAME", "NAME", 'C', "", 0, 1)});
   RunModel(ModelOperations(100000) / 2);
