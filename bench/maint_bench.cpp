@@ -62,7 +62,10 @@ bool OpenCopy(const std::string& tags, bool exclusive) {
   UseOptions options;
   options.exclusive = exclusive;
   if (!Use(table, options)) return false;
-  return index.empty() || SetIndexTo(Dir() + "/WORK.MDX");
+  if (index.empty()) return true;
+  if (!SetIndexTo(Dir() + "/WORK.MDX")) return false;
+  SetIndexCache(4u << 20);  // as the zedra tool does (exclusive tables only)
+  return true;
 }
 
 // The values of change i: every key differs from its neighbours'.

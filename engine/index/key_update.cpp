@@ -48,9 +48,17 @@ KeyBytes RecordKey(int order) {
   return key;
 }
 
+// Order 1 is positioned on the current record (after an insertion it is on the new key).
+bool OnCurrentRecord() {
+  const TagControl* first = OrderAt(1);
+  const DbfArea* area = CurrentArea();
+  return first && area && !first->eof && first->current_node_number > 0 &&
+         int32_t(GetLE32(first->current_entry)) == area->current_record;
+}
+
 void AfterChange() {
   FlushIndexHeader();
-  if (IndexHookTable().SyncToRecord) IndexHookTable().SyncToRecord();
+  if (!OnCurrentRecord() && IndexHookTable().SyncToRecord) IndexHookTable().SyncToRecord();
 }
 
 // Runs a change of the orders with failures recorded quietly, then records the first one

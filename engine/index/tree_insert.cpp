@@ -129,7 +129,7 @@ void Insert(const uint8_t* key, int order) {
   int32_t block = tag.current_node_number;
   uint8_t* node = tag.current_node;
   int index = tag.current_index;
-  bool leaf = true;
+  bool leaf = true, split = false;
   for (;;) {
     index::CheckNodeCount(order, block, node);
     const int n = NodeKeys(node);
@@ -144,6 +144,7 @@ void Insert(const uint8_t* key, int order) {
       index::WriteNode(order, block, node);
       break;
     }
+    split = true;
     auto right = SplitNode(order, node, leaf);
     if (!right) {
       SetError(index::kErrMemory, " [AppendIndex]");
@@ -173,7 +174,14 @@ void Insert(const uint8_t* key, int order) {
   tag.anchor_changed = true;
   WriteAnchor(order);
 
-  if (order == 1 && in.landing_index >= 0) {
+  if (order == 1 && in.landing_index >= 0 && !split) {
+    // No split: the path still leads to the leaf that took the key.
+    tag.current_index = in.landing_index;
+    tag.current_entry = NodeEntry(tag, node, in.landing_index);
+    tag.current_key = sought;
+    tag.bof = tag.eof = false;
+    s.found = true;
+  } else if (order == 1 && in.landing_index >= 0) {
     SeekKey(1, sought.data());
     for (int guard = 0; !tag.eof && guard <= CurrentArea()->record_count; ++guard) {
       if (tag.current_node_number == in.landing_node && tag.current_index == in.landing_index) break;
