@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/errors.h"
-#include "expr/expr.h"
 #include "index/index_internal.h"
 #include "index/node_edit.h"
 
@@ -31,10 +30,11 @@ void KeepRaised(const EZedraError& e) {
 }
 
 bool SatisfiesFor(TagControl& tag) {
-  if (!tag.for_condition) return true;
-  const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
-  if (!ok) Errors().ErrorCode = 0;  // a condition that cannot be evaluated holds no record
-  return ok && *ok != 0;
+  const uint16_t before = ErrorCode();
+  const bool holds = zedra::SatisfiesFor(tag);
+  // A condition that cannot be evaluated holds no record; the change goes on.
+  if (!holds) Errors().ErrorCode = before;
+  return holds;
 }
 
 int TreeChange(int order, const std::function<int()>& change) {
