@@ -14,6 +14,7 @@
 #include "expr/day_numbers.h"
 #include "expr/expr.h"
 #include "expr/internal.h"
+#include "table/code_pages.h"
 #include "table/work_area.h"
 
 namespace zedra {
@@ -195,10 +196,12 @@ void RunFunction(int opcode, int argc) {
     case kLen: PushNum(ValNum, double(PopText().size())); return;
     case kLower:
     case kUpper: {
+      // In the letters of the current table's code page.
       size_t length;
       char* s = TopText(&length);
+      const DbfArea* area = CurrentArea();
       for (size_t i = 0; s && i < length; ++i)
-        s[i] = opcode == kUpper ? UpperChar(s[i]) : LowerChar(s[i]);
+        s[i] = opcode == kUpper ? AreaUpperChar(area, s[i]) : AreaLowerChar(area, s[i]);
       return;
     }
     case kLtrim: {

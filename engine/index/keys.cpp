@@ -9,6 +9,7 @@
 #include "expr/day_numbers.h"
 #include "expr/expr.h"
 #include "index/index.h"
+#include "table/code_pages.h"
 
 namespace zedra {
 
@@ -119,7 +120,7 @@ const uint8_t* CharKeyMaker(TagControl& tag) {
     const size_t length = strnlen(value, kMaxText);
     std::memcpy(s.char_key.data(), value, length);
     if (const DbfArea* area = CurrentArea(); area && area->oem)
-      for (size_t i = 0; i < length; ++i) s.char_key[i] = platform::AnsiToOem(s.char_key[i]);
+      AreaAnsiToOem(*area, std::span(s.char_key.data(), length));
   }
   return s.char_key.data();
 }

@@ -8,6 +8,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "table/code_pages.h"
 
 namespace zedra {
 namespace {
@@ -402,6 +403,8 @@ bool Seek(const std::string& value) {
   if (tag->descending) std::fill(key.begin(), key.begin() + tag->KeyLength(), uint8_t(0xFF));
   const size_t match = std::min<size_t>(value.size(), tag->KeyLength());
   std::memcpy(key.data(), value.data(), match);
+  // The keys of an OEM table are in its DOS code page, as the key maker stores them.
+  if (CurrentArea()->oem) AreaAnsiToOem(*CurrentArea(), std::span(key.data(), match));
   return SeekAndMove(key.data(), match == 0 ? tag->KeyLength() : match);
 }
 

@@ -8,12 +8,14 @@
 // platform. Today there is one implementation, for POSIX.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zedra::platform {
@@ -199,12 +201,59 @@ uint16_t LanguageIdFromLocaleName(const std::string& name);
 std::string WindowsDatePattern(const std::string& strftime_format);
 
 // ---------------------------------------------------------------------------------------
-// Code pages: ANSI is Windows-1252, OEM is code page 850.
+// Code pages: the engine's own ANSI is Windows-1252 and its OEM code page 850; a table
+// may bring its own pair (FindOemAnsiPair).
 
 uint8_t AnsiToOem(uint8_t c);
 uint8_t OemToAnsi(uint8_t c);
 uint8_t AnsiUpper(uint8_t c);
 uint8_t AnsiLower(uint8_t c);
+
+// A single-byte code page as the system's converter (iconv) defines it, with the
+// upper- and lower-case mapping of its letters (Unicode's simple case mapping, limited to
+// the letters the code page holds; any other byte maps to itself).
+inline constexpr char32_t kNoCharacter = 0xFFFD;
+struct CodePage {
+  uint16_t number = 0;
+  std::array<char32_t, 256> unicode{};  // kNoCharacter for a byte the code page leaves out,
+                                        // except 0x80-0x9F, which then stand for themselves
+  std::array<bool, 256> defined{};
+  std::array<uint8_t, 256> upper{};
+  std::array<uint8_t, 256> lower{};
+};
+
+// The code page with this number (437, 850, 1251 ...), built once on first use; null
+// when the system has no single-byte converter for it.
+const CodePage* FindCodePage(uint16_t number);
+// Windows-1252: never null (without a system converter it is approximated by Latin-1).
+const CodePage& Windows1252();
+
+// A DOS (OEM) code page and the Windows (ANSI) code page of the same script: characters
+// present in both map to each other, the bytes left over on each side are paired in
+// ascending order, so that both directions are permutations and no byte is lost.
+struct OemAnsiPair {
+  const CodePage* oem = nullptr;
+  const CodePage* ansi = nullptr;
+  std::array<uint8_t, 256> to_ansi{};
+  std::array<uint8_t, 256> to_oem{};
+};
+
+// The Windows code page of a DOS code page's script (437, 850, 860, 861, 863, 865: 1252;
+// 852: 1250; 866: 1251; 857: 1254; 737: 1253), or 0 for any other number.
+uint16_t WindowsCodePageOf(uint16_t dos_code_page);
+// The pair of a DOS code page, built once; code page 850 gives the engine's own pair
+// (AnsiToOem, OemToAnsi). Null when either side is not available.
+const OemAnsiPair* FindOemAnsiPair(uint16_t dos_code_page);
+// The pair built from the two code pages' characters as described above (exposed so
+// that the engine's own 850 pair can be checked against it).
+OemAnsiPair BuildOemAnsiPair(const CodePage& oem, const CodePage& ansi);
+
+// Bytes of a code page as UTF-8.
+std::string CodePageToUtf8(const CodePage& page, std::string_view bytes);
+// UTF-8 into a code page. False when the text is not UTF-8 or holds a character the code
+// page lacks: *missing then holds that character (or the broken bytes) as given.
+bool Utf8ToCodePage(const CodePage& page, std::string_view text, std::string* bytes,
+                    std::string* missing);
 
 // Bytes of a code page turned into UTF-8, for showing engine texts on a terminal.
 std::string Cp1252ToUtf8(std::string_view bytes);

@@ -21,7 +21,8 @@ namespace zedra {
 struct UseOptions {
   bool exclusive = false;      // open mode 18 instead of the shared open mode
   std::string alias;           // default: the file's base name, upper case
-  std::optional<bool> oem;     // default: set when header byte 29 names a DOS code page
+  std::optional<bool> oem;     // default: set when the table's code page is a DOS one
+                               // (header byte 29, table/code_pages.h)
   bool read_only = false;      // open for reading only (mode 64, or 16 exclusive): every
                                // write then fails with the platform's code
   bool production_index = true;  // open the production index the header announces
@@ -50,10 +51,12 @@ struct FieldSpec {
   int decimals = 0;    // N and F: 0..length-2 (0 when the length is below 3)
 };
 
-// Creates (or replaces) a table with version byte 0x03, 0x83, 0x8B or 0xF5. The table
-// is not opened. A table with M fields needs a memo version byte and the memo layer's
-// CreateMemofile hook.
-bool CreateDbf(const std::string& name, uint8_t version, const std::vector<FieldSpec>& fields);
+// Creates (or replaces) a table with version byte 0x03, 0x83, 0x8B or 0xF5 and the code
+// page mark given (header byte 29; 0x03 is Windows-1252). The table is not opened. A
+// table with M fields needs a memo version byte and the memo layer's CreateMemofile hook.
+inline constexpr uint8_t kAnsiCodePageMark = 0x03;
+bool CreateDbf(const std::string& name, uint8_t version, const std::vector<FieldSpec>& fields,
+               uint8_t code_page_mark = kAnsiCodePageMark);
 
 // Navigation: follows the controlling index order when one is set, else record order,
 // and passes over records that RecordVisible rejects.

@@ -10,29 +10,12 @@
 #include "base/errors.h"
 #include "platform/platform.h"
 
+#include "table/code_pages.h"
 #include "table/rewrite.h"
 #include "table/table_internal.h"
 
 namespace zedra {
 namespace {
-
-// carry one store their text in the OEM character set.
-bool IsDosCodePageMark(uint8_t mark) {
-  switch (mark) {
-    case 0x01: case 0x02: case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0D:
-    case 0x0E: case 0x0F: case 0x10: case 0x11: case 0x12: case 0x14: case 0x15:
-    case 0x16: case 0x17: case 0x18: case 0x19: case 0x1A: case 0x1B: case 0x1C:
-    case 0x1D: case 0x1F: case 0x22: case 0x23: case 0x24: case 0x25: case 0x26:
-    case 0x37: case 0x40: case 0x64: case 0x65: case 0x66: case 0x67: case 0x68:
-    case 0x69: case 0x6A: case 0x6B: case 0x6C: case 0x86: case 0x87: case 0x88:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Windows ANSI (code page 1252) mark, written into the tables we create.
-constexpr uint8_t kAnsiCodePageMark = 0x03;
 
 // dBASE II layout: 16-byte descriptors from offset 8, at most 32, then 0x0D; the records
 // start after the fixed 521-byte header.
@@ -49,8 +32,9 @@ bool Corrupt(const std::string& path, const std::string& reason) {
 }
 
 // Parses the descriptor array into fields; false with the reason on a corrupt header.
-bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, std::vector<FieldDesc>* fields,
-                 std::string* reason) {
+// Names are kept in capitals of the area's code page.
+bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, const DbfArea& area,
+                 std::vector<FieldDesc>* fields, std::string* reason) {
   const size_t start = dbase2 ? kDbase2DescriptorStart : kDbfFixedHeaderSize;
   const size_t size = dbase2 ? kDbase2DescriptorSize : kDbfDescriptorSize;
   const int max_fields = dbase2 ? kDbase2MaxFields : kMaxFields;
@@ -72,7 +56,7 @@ bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, std::vector<Fi
     }
     FieldDesc f;
     for (size_t i = 0; i < kFldNameSize && header[pos + i] != 0; ++i)
-      f.name[i] = char(platform::AnsiUpper(header[pos + i]));
+      f.name[i] = StoredUpperChar(area, char(header[pos + i]));
     f.type = char(header[pos + kFldType]);
     f.length = header[pos + (dbase2 ? kDbase2FldLength : kFldLength)];
     f.decimals = header[pos + (dbase2 ? kDbase2FldDecimals : kFldDecimals)];
@@ -184,7 +168,12 @@ bool Use(const std::string& name, const UseOptions& options) {
   std::vector<uint8_t> header(header_length);
   if (area->file.ReadAt(0, header) != 0) return Corrupt(path, "header unreadable");
   std::string reason;
-  if (!ParseFields(header, dbase2, &area->fields, &reason)) return Corrupt(path, reason);
+  // The code page from byte 29 (dBASE II has none), unless one is set for every table.
+  const uint16_t code_page = t.CodePageOverride != 0 ? t.CodePageOverride
+                             : dbase2               ? 0
+                                                    : CodePageOfMark(area->header[kHdrCodePage]);
+  SetAreaCodePage(*area, code_page, options.oem);
+  if (!ParseFields(header, dbase2, *area, &area->fields, &reason)) return Corrupt(path, reason);
   uint32_t sum = 1;
   for (const FieldDesc& f : area->fields) sum += f.length;
   if (sum != record_length)
@@ -197,7 +186,6 @@ bool Use(const std::string& name, const UseOptions& options) {
   area->field_count = uint8_t(area->fields.size());
   area->exclusive = options.exclusive;
   area->has_memo = IsMemoKind(version);
-  area->oem = options.oem.value_or(!dbase2 && IsDosCodePageMark(area->header[kHdrCodePage]));
   // The records present count: a count that claims more (a writer stopped half-way) is
   // cut to them, and one that lags behind (a writer killed before its header write) is
   // raised to them, also for an exclusive open, which does not refresh it later.
@@ -300,7 +288,8 @@ bool CheckFieldSpec(FieldSpec& f, std::string* reason) {
 
 }  // namespace
 
-bool CreateDbf(const std::string& name, uint8_t version, const std::vector<FieldSpec>& specs) {
+bool CreateDbf(const std::string& name, uint8_t version, const std::vector<FieldSpec>& specs,
+               uint8_t code_page_mark) {
   const std::string path = DefaultExtension(name, "DBF");
   auto refuse = [&](const std::string& reason) {
     SetError(220, path + ": " + reason + " [CreateDbf]");
@@ -339,7 +328,7 @@ bool CreateDbf(const std::string& name, uint8_t version, const std::vector<Field
   PutLE32(&image[kHdrRecCount], 0);
   PutLE16(&image[kHdrHeaderLength], uint16_t(header_length));
   PutLE16(&image[kHdrRecordLength], uint16_t(record_length));
-  image[kHdrCodePage] = kAnsiCodePageMark;
+  image[kHdrCodePage] = code_page_mark;
   size_t pos = kDbfFixedHeaderSize;
   for (const FieldSpec& f : fields) {
     std::memcpy(&image[pos + kFldName], f.name.data(), f.name.size());

@@ -12,6 +12,7 @@
 #include "base/dates.h"
 #include "base/errors.h"
 #include "platform/platform.h"
+#include "table/code_pages.h"
 
 namespace zedra {
 namespace {
@@ -192,13 +193,11 @@ void TranslateRecord(const DbfArea& area, std::span<uint8_t> record, bool for_wr
   uint8_t* data = record.data() + 1;  // the deletion flag is never translated
   size_t length = record.size() - 1;
   if (for_write) {
-    if (area.oem)
-      for (size_t i = 0; i < length; ++i) data[i] = platform::AnsiToOem(data[i]);
+    if (area.oem) AreaAnsiToOem(area, std::span(data, length));
     if (area.write_transform) area.write_transform(data, length);
   } else {
     if (area.read_transform) area.read_transform(data, length);
-    if (area.oem)
-      for (size_t i = 0; i < length; ++i) data[i] = platform::OemToAnsi(data[i]);
+    if (area.oem) AreaOemToAnsi(area, std::span(data, length));
   }
 }
 

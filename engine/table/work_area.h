@@ -56,6 +56,9 @@ struct DbfArea {
   bool at_end = false;
   bool at_start = false;
   bool oem = false;                      // records stored in the OEM code page
+  uint16_t code_page = 0;                // from header byte 29 (table/code_pages.h); 0: none
+  const platform::OemAnsiPair* oem_pair = nullptr;  // with oem: its pair; null: 850/1252
+  const platform::CodePage* ansi_page = nullptr;    // text as read; null: Windows-1252
   std::function<void(uint8_t* data, size_t length)> write_transform;
   std::function<void(uint8_t* data, size_t length)> read_transform;
   EngineFile file;
@@ -117,6 +120,7 @@ struct TableState {
   uint8_t DefaultMemoKind = 0x8B;
   bool WriteThrough = false;
   uint32_t PeekCacheSize = 0;               // 0: Peek reads directly
+  uint16_t CodePageOverride = 0;            // tables are opened in this code page, not their mark's
   PeekCache peek_cache;
 };
 

@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "engine.h"
 #include "platform/platform.h"
+#include "table/code_pages.h"
 #include "table/hooks.h"
 #include "table/work_area.h"
 
@@ -44,6 +45,10 @@ void SetWaitPolicy(long long seconds) {
   });
 }
 
+// The code pages --codepage takes.
+constexpr const char* kCodePageList =
+    "437, 737, 850, 852, 857, 860, 861, 863, 865, 866, 1250, 1251, 1252, 1253, 1254, 1257";
+
 const std::vector<Command> kCommands = {
     {"errors", "errors CODE", "Prints the engine's text of an error code.", {}, CmdErrors},
     {"date", "date TEXT [--style N] [--century]",
@@ -54,7 +59,7 @@ const std::vector<Command> kCommands = {
      CmdDate},
     {"info", "info TABLE",
      "Prints a table's version byte, date of last update, record count, header and record\n"
-     "length, its fields, and its production index with the index's tags.",
+     "length, code page, its fields, and its production index with the index's tags.",
      {},
      CmdInfo},
     {"list", "list TABLE [--csv] [--fields A,B] [--deleted] [--start N] [--count N]\n"
@@ -69,9 +74,11 @@ const std::vector<Command> kCommands = {
      {{"--fields", "--start", "--count", "--filter", "--memo-width", "--order"},
       {"--csv", "--deleted", "--deleted-hidden", "--reverse", "--recno"}},
      CmdList},
-    {"create", "create TABLE [--version 0x03|0x83|0x8B|0xF5] --field NAME:TYPE:LEN[:DEC] ...",
+    {"create", "create TABLE [--version 0x03|0x83|0x8B|0xF5] [--codepage CP]\n"
+     "            --field NAME:TYPE:LEN[:DEC] ...",
      "Creates an empty table (never over an existing one). Types C, N, F, D, L and M\n"
-     "(LEN may be left out for D, L, M).",
+     "(LEN may be left out for D, L, M). --codepage marks the table's code page (default\n"
+     "Windows-1252).",
      {{"--version", "--field"}, {}},
      CmdCreate},
     {"append", "append TABLE NAME=VALUE ...",
@@ -110,7 +117,7 @@ const std::vector<Command> kCommands = {
      CmdEval},
     {"memo", "memo TABLE FIELD RECNO [--utf8]",
      "Prints the whole text of a memo field of a record, byte for byte as stored (--utf8:\n"
-     "converted from Windows-1252).",
+     "converted from the table's code page).",
      {{}, {"--utf8"}},
      CmdMemo},
     {"pack", "pack TABLE [--force]",
@@ -177,6 +184,9 @@ void PrintHelp(std::ostream& out) {
       << "Every command takes --wait SECONDS (default " << kDefaultWaitSeconds
       << "): how long to wait for a lock or\n"
       << "a table that another program holds before failing with the engine's error.\n"
+      << "Text is shown and taken as UTF-8, converted through each table's code page (header\n"
+      << "byte 29); every command takes --codepage CP to read tables in code page CP instead\n"
+      << "(" << kCodePageList << ").\n"
       << "Errors are printed on standard error as \"Error # CODE (text)\" with the engine's\n"
       << "message; the exit status is then non-zero (2 for a usage error, 1 otherwise; an\n"
       << "engine code itself is never the exit status, since POSIX keeps only its low 8 bits).\n";
@@ -253,6 +263,38 @@ bool ParseInt(const std::string& text, long long* value) {
   return ec == std::errc() && ptr == last && first != last;
 }
 
+bool ParseCodePage(const std::string& text, uint16_t* code_page) {
+  std::string digits = text;
+  for (const char* prefix : {"cp", "CP", "Windows-", "windows-", "WINDOWS-"})
+    if (digits.rfind(prefix, 0) == 0) digits = digits.substr(std::string(prefix).size());
+  long long value = 0;
+  if (!ParseInt(digits, &value) || value < 1 || value > 65535) return false;
+  if (!CodePageAvailable(uint16_t(value))) return false;
+  *code_page = uint16_t(value);
+  return true;
+}
+
+std::string CodePageUsage() { return std::string("--codepage takes one of ") + kCodePageList; }
+
+std::string NotRepresentable(const std::string& utf8, const std::string& where) {
+  const DbfArea& area = *CurrentArea();
+  std::string bytes, missing;
+  Utf8ToStoredText(area, utf8, &bytes, &missing);
+  return "Not representable in " + CodePageName(StoredCodePage(area).number) + ": \"" + utf8 +
+         "\" (character \"" + missing + "\", " + where + ")";
+}
+
+bool TableTextOf(const Command& command, const std::string& utf8, const std::string& where,
+                 std::string* text, std::ostream& err) {
+  std::string converted;
+  if (Utf8ToText(*CurrentArea(), utf8, &converted, nullptr)) {
+    *text = std::move(converted);
+    return true;
+  }
+  err << "zedra " << command.name << ": " << NotRepresentable(utf8, where) << "\n";
+  return false;
+}
+
 int ReportEngineFailure(std::ostream& err) {
   if (ErrorCode() == 0) return 0;
   std::string text = GetErrorText();
@@ -305,16 +347,24 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
   }
   OptionSpec options = command->options;
   options.with_value.insert("--wait");
+  options.with_value.insert("--codepage");
   if (!ParseArgs(rest, options, &args, &error)) return UsageError(*command, error, err);
   long long wait = kDefaultWaitSeconds;
   if (args.Has("--wait") && (!ParseInt(args.Value("--wait"), &wait) || wait < 0 || wait > kMaxWaitSeconds))
     return UsageError(*command, "--wait takes a number of seconds from 0 to " +
                                     std::to_string(kMaxWaitSeconds), err);
 
+  uint16_t code_page = 0;
+  if (args.Has("--codepage") && !ParseCodePage(args.Value("--codepage"), &code_page))
+    return UsageError(*command, CodePageUsage(), err);
+
   EngineStartup();
   // The tool reports failures itself instead of halting.
   SetAutoReport(false);
   SetWaitPolicy(wait);
+  // create writes the code page as the new table's mark; every other command reads the
+  // tables it opens in it.
+  if (command->run != CmdCreate) Tables().CodePageOverride = code_page;
   int status;
   try {
     status = command->run(args, out, err);

@@ -107,6 +107,19 @@ int CmdCheck(const Args& args, std::ostream& out, std::ostream& err);
 // characters (as UTF-8), and the text a memo value stands for ("@FILE" the file's bytes;
 // anything else is UTF-8 text). MemoValueText prints its failure on err.
 std::string MemoListValue(int k, size_t width);
-std::optional<std::string> MemoValueText(const std::string& value, std::ostream& err);
+std::optional<std::string> MemoValueText(const std::string& value, int k, std::ostream& err);
+
+// Code pages on the command line: "866", "cp866" or "Windows-1251" for a code page the
+// engine can read tables in; the usage text that lists them; and the message for a text
+// the current table's code page cannot hold ("Not representable in code page 866: ...",
+// where names the field).
+bool ParseCodePage(const std::string& text, uint16_t* code_page);
+std::string CodePageUsage();
+std::string NotRepresentable(const std::string& utf8, const std::string& where);
+// Text given on the command line (an expression, a value) in the current table's code
+// page; false, with the reason printed ("zedra list: Not representable ... --filter)"),
+// when the code page cannot hold it.
+bool TableTextOf(const Command& command, const std::string& utf8, const std::string& where,
+                 std::string* text, std::ostream& err);
 
 }  // namespace zedra::cli

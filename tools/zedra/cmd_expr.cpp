@@ -9,17 +9,23 @@
 #include "cli.h"
 #include "expr/day_numbers.h"
 #include "expr/expr.h"
+#include "table/code_pages.h"
 #include "table/commands.h"
 
 namespace zedra::cli {
 namespace {
 
-// The value as the tool prints it: C and M as they are, N with the expression's decimals
-// in fixed notation, D as YYYYMMDD (8 blanks when blank), L as .T. or .F.
+// The value as the tool prints it: C and M as they are (in UTF-8 through the table's
+// code page when a table is open; memo texts are in its stored form), N with the
+// expression's decimals in fixed notation, D as YYYYMMDD (8 blanks when blank), L as .T.
+// or .F.
 std::string ValueText(const CompiledExpr& e) {
+  const DbfArea* area = CurrentArea();
   switch (e.type) {
     case 'C':
-    case 'M': return std::string(ResultText(e));
+      return area ? TextToUtf8(*area, ResultText(e)) : std::string(ResultText(e));
+    case 'M':
+      return area ? StoredTextToUtf8(*area, ResultText(e)) : std::string(ResultText(e));
     case 'N': {
       double v = ResultNumber(e);
       int length = std::snprintf(nullptr, 0, "%.*f", int(e.decimals), v);
@@ -39,7 +45,7 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1)
     return UsageError(command, "one expression is needed (after \"--\" when it begins with \"-\")",
                       err);
-  const std::string& text = args.positional[0];
+  std::string text = args.positional[0];
 
   if (args.Has("--century")) Dates().CenturyOn = true;
   if (args.Has("--style")) {
@@ -72,6 +78,10 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
       int status = ReportEngineFailure(err);
       CloseAllAreas();
       return status;
+    }
+    if (!TableTextOf(command, text, "the expression", &text, err)) {
+      CloseAllAreas();
+      return 1;
     }
   } else if (args.Has("--record")) {
     return UsageError(command, "--record needs --table", err);

@@ -129,6 +129,12 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   UseOptions alone;
   alone.production_index = false;  // the file is rebuilt, not used
   if (!Use(args.positional[0], alone)) return FailAndClose(err);
+  for (TagInfo& t : wanted)
+    if (!TableTextOf(command, t.key, "--key", &t.key, err) ||
+        !TableTextOf(command, t.for_expr, "--for", &t.for_expr, err)) {
+      CloseAllAreas();
+      return 1;
+    }
   // The file's other tags are rebuilt from their own definitions.
   std::vector<TagInfo> tags;
   const std::string path = IndexPathOf(args);

@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "memo/memo.h"
 #include "platform/platform.h"
+#include "table/code_pages.h"
 #include "table/commands.h"
 
 namespace zedra::cli {
@@ -34,11 +35,19 @@ std::string MemoListValue(int k, size_t width) {
   size_t end = text.find_first_of("\r\n");
   if (end != std::string::npos) text.resize(end);
   if (text.size() > width) text.resize(width);
-  return platform::Cp1252ToUtf8(text);
+  return StoredTextToUtf8(*CurrentArea(), text);
 }
 
-std::optional<std::string> MemoValueText(const std::string& value, std::ostream& err) {
-  if (value.empty() || value[0] != '@') return platform::Utf8ToCp1252(value);
+std::optional<std::string> MemoValueText(const std::string& value, int k, std::ostream& err) {
+  if (value.empty() || value[0] != '@') {
+    // Memo texts are kept in the table's code page as stored.
+    std::string bytes;
+    if (Utf8ToStoredText(*CurrentArea(), value, &bytes, nullptr)) return bytes;
+    err << "zedra append: "
+        << NotRepresentable(value, "memo field " + StoredTextToUtf8(*CurrentArea(), FieldAt(k)->Name()))
+        << "; nothing was appended\n";
+    return std::nullopt;
+  }
   std::ifstream in(value.substr(1), std::ios::binary);
   if (!in) {
     err << "zedra append: cannot read " << value.substr(1) << "\n";
@@ -72,7 +81,7 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
   if (ErrorCode() != 0) return FailAndClose(err);
   std::string text = GetMemoText(k);
   if (ErrorCode() != 0) return FailAndClose(err);
-  out << (args.Has("--utf8") ? platform::Cp1252ToUtf8(text) : text);
+  out << (args.Has("--utf8") ? StoredTextToUtf8(*CurrentArea(), text) : text);
   CloseAllAreas();
   return ReportEngineFailure(err);
 }

@@ -14,6 +14,7 @@
 #include "index/index.h"
 #include "memo/memo.h"
 #include "platform/platform.h"
+#include "table/code_pages.h"
 #include "table/commands.h"
 #include "table/hooks.h"
 
@@ -84,19 +85,26 @@ size_t Utf8Length(const std::string& s) {
 }
 
 // Field names are stored in the table's code page like its text: they are shown as
-// UTF-8, and a name the user gives is matched against them in Windows-1252, without
-// regard to case.
-std::string AnsiName(const FieldDesc& f) {
-  std::string name = f.Name();
-  return CurrentArea() && CurrentArea()->oem ? OemToAnsiText(name) : name;
+// UTF-8, and a name the user gives is matched against them in the table's code page,
+// without regard to case.
+std::string NameForOutput(const FieldDesc& f) {
+  return CurrentArea() ? StoredTextToUtf8(*CurrentArea(), f.Name()) : f.Name();
 }
 
-std::string NameForOutput(const FieldDesc& f) { return platform::Cp1252ToUtf8(AnsiName(f)); }
+// A name as stored, in capitals of the table's readable code page.
+std::string UpperStored(const DbfArea& area, std::string text) {
+  if (area.oem) AreaOemToAnsi(area, std::span(reinterpret_cast<uint8_t*>(text.data()), text.size()));
+  for (char& c : text) c = AreaUpperChar(&area, c);
+  return text;
+}
 
 int FieldNumberUtf8(const std::string& name) {
-  const std::string wanted = UpperText(platform::Utf8ToCp1252(name));
+  const DbfArea* area = CurrentArea();
+  std::string stored;
+  if (!area || !Utf8ToStoredText(*area, name, &stored, nullptr)) return 0;
+  const std::string wanted = UpperStored(*area, stored);
   for (int k = 1; k <= FieldCount(); ++k)
-    if (UpperText(AnsiName(*FieldAt(k))) == wanted) return k;
+    if (UpperStored(*area, FieldAt(k)->Name()) == wanted) return k;
   return 0;
 }
 
@@ -119,33 +127,44 @@ std::string ListValue(int k) {
     case 'M':
       return MemoListValue(k, list_memo_width);
     case 'C':
-      return platform::Cp1252ToUtf8(FieldText(k));
+      return TextToUtf8(*CurrentArea(), FieldText(k));
     case 'D':
       return IsoDate(FieldDate(k));
     case 'L':
       return FieldLogical(k) ? "T" : "F";
     default:
-      return platform::Cp1252ToUtf8(FieldText(k));
+      return TextToUtf8(*CurrentArea(), FieldText(k));
   }
 }
 
 // A value given to `append` (the forms `list --csv` prints) turned into what SetFieldText
-// takes: UTF-8 into Windows-1252, YYYY-MM-DD into YYYYMMDD. A text with characters that
-// Windows-1252 does not have (or that is not UTF-8) is refused with error 220 rather than
-// stored with substitutes.
+// takes: UTF-8 into the table's code page, YYYY-MM-DD into YYYYMMDD. A text with
+// characters that the code page does not have (or that is not UTF-8) is refused with
+// error 220 rather than stored with substitutes.
 std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value) {
   if (f.type == 'D') {
     std::string v = AllTrim(value);
     if (v.size() == 10 && v[4] == '-' && v[7] == '-') return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
     return v;
   }
-  std::string bytes = platform::Utf8ToCp1252(value);
-  if (platform::Cp1252ToUtf8(bytes) != value) {
-    SetError(220, "Not representable in Windows-1252: \"" + value + "\" (field " + NameForOutput(f) +
-                      ") [append]");
+  std::string bytes;
+  if (!Utf8ToText(*CurrentArea(), value, &bytes, nullptr)) {
+    SetError(220, NotRepresentable(value, "field " + NameForOutput(f)) + " [append]");
     return std::nullopt;
   }
   return bytes;
+}
+
+// The table's code page, its mark and how its text is read.
+std::string CodePageLine(const DbfArea& area) {
+  const uint8_t mark = area.header[kHdrCodePage];
+  const std::string read_as = CodePageName(TextCodePage(area).number);
+  std::string line = area.code_page == 0 ? "none" : std::to_string(area.code_page);
+  line += " (mark " + Hex2(mark);
+  if (Tables().CodePageOverride != 0) line += ", overridden by --codepage";
+  if (area.code_page == 0) return line + "; read as " + read_as + ")";
+  if (area.oem) return line + "; DOS text, read as " + read_as + ")";
+  return line + "; " + read_as + ")";
 }
 
 std::string CsvQuote(const std::string& s) {
@@ -259,7 +278,8 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
       << "Records:       " << RecCount() << "\n"
       << "Header length: " << uint16_t(area.header_length) << "\n"
       << "Record length: " << area.record_length << "\n"
-      << "Fields:        " << int(area.field_count) << "\n";
+      << "Fields:        " << int(area.field_count) << "\n"
+      << "Code page:     " << CodePageLine(area) << "\n";
   if (area.has_memo) out << "Memo file:     " << ForceExtension(area.file_name, MemoFileExt(version)) << "\n";
   if (CurrentAreaIndex().file.file.IsOpen()) {
     const std::vector<std::string> tags = IndexTagNames();
@@ -299,7 +319,12 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
   RowFormat format;
   if (!ListedFields(command, args, err, &format.fields, &status)) return status;
   if (args.Has("--deleted-hidden")) SetDeleted(true);
-  if (args.Has("--filter") && !SetFilter(args.Value("--filter"))) return FailAndClose(err);
+  std::string filter;
+  if (args.Has("--filter") && !TableTextOf(command, args.Value("--filter"), "--filter", &filter, err)) {
+    CloseAllAreas();
+    return 1;
+  }
+  if (args.Has("--filter") && !SetFilter(filter)) return FailAndClose(err);
   if (!ChooseOrder(args)) return FailAndClose(err);
   format.csv = args.Has("--csv");
   format.show_deleted = args.Has("--deleted");
@@ -359,6 +384,13 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
   }
   if (specs.empty()) return UsageError(command, "at least one --field is needed", err);
   uint8_t version = memo ? 0x83 : 0x03;
+  uint8_t mark = kAnsiCodePageMark;
+  if (args.Has("--codepage")) {
+    uint16_t code_page = 0;
+    if (!ParseCodePage(args.Value("--codepage"), &code_page))
+      return UsageError(command, CodePageUsage(), err);
+    mark = MarkOfCodePage(code_page);
+  }
   if (args.Has("--version")) {
     std::string v = args.Value("--version");
     unsigned long value = 0;
@@ -379,7 +411,7 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
     err << "zedra create: " << path << " already exists; nothing was changed\n";
     return 1;
   }
-  if (!CreateDbf(args.positional[0], version, specs)) return std::max(ReportEngineFailure(err), 1);
+  if (!CreateDbf(args.positional[0], version, specs, mark)) return std::max(ReportEngineFailure(err), 1);
   out << "Created " << path << "\n";
   return 0;
 }
@@ -402,7 +434,7 @@ bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue
         return false;
       }
       // A memo: the text, or "@FILE" for a file's bytes, stored in the memo file.
-      std::optional<std::string> text = MemoValueText(pair.substr(eq + 1), err);
+      std::optional<std::string> text = MemoValueText(pair.substr(eq + 1), k, err);
       if (!text) {
         CloseAllAreas();
         *status = 1;

@@ -227,6 +227,13 @@ TEST_F(PeopleFixtureTest, MemoCommandPrintsEveryChosenCase) {
     EXPECT_EQ(status, 0) << recno;
     EXPECT_EQ(output, records_[size_t(recno - 1)].text) << "record " << recno;
   }
+  // The table is marked as code page 437 (0x1B): the bytes E9 E8 FB are Greek theta, Greek
+  // phi and the square root there.
+  std::string output;
+  ASSERT_EQ(RunCommand(std::string(ZEDRA_TOOL_PATH) + " memo " + File("PEOPLE.DBF") + " notes 12 --utf8",
+                       &output),
+            0);
+  EXPECT_EQ(output, "Caf\u0398 cr\u03A6me br\u221Al\u0398e (Latin-1 bytes)");
 }
 
 // What an expression of the memo field gets: the memo read through a stream line by line

@@ -1,8 +1,10 @@
 // Opening and creating tables, navigation with hidden records and filters, field access,
 // Pack and Zap; and what Use makes of corrupted files.
 #include <cstring>
+#include <tuple>
 
 #include "platform/platform.h"
+#include "table/code_pages.h"
 #include "table_test_util.h"
 
 namespace zedra::testing {
@@ -109,6 +111,74 @@ TEST_F(CommandsTest, OemFlagFollowsTheCodePageMark) {
     EXPECT_EQ(CurrentArea()->oem, c.oem) << int(c.mark);
     CloseArea();
   }
+}
+
+TEST_F(CommandsTest, EachMarkReadsInItsOwnCodePage) {
+  struct Case {
+    uint8_t mark;
+    uint16_t code_page;
+    bool oem;
+    uint8_t stored, read;  // a letter as stored and as the engine reads it
+    uint16_t text_page;    // the code page of the text as read
+  };
+  const Case cases[] = {
+      {0x00, 0, false, 0x9E, 0x9E, 1252},      // no mark: Windows-1252, as stored
+      {0x01, 437, true, 0x82, 0xE9, 1252},     // e acute
+      {0x1B, 437, true, 0x9B, 0xA2, 1252},     // cent sign (850 has o slash there)
+      {0x02, 850, true, 0x9B, 0xF8, 1252},     // o slash
+      {0x03, 1252, false, 0x9E, 0x9E, 1252},
+      {0x57, 1252, false, 0xE9, 0xE9, 1252},
+      {0x58, 1252, false, 0xE9, 0xE9, 1252},
+      {0x64, 852, true, 0x9D, 0xA3, 1250},     // L with stroke
+      {0x1F, 852, true, 0x9D, 0xA3, 1250},
+      {0x65, 866, true, 0x80, 0xC0, 1251},     // Cyrillic A
+      {0x26, 866, true, 0xF0, 0xA8, 1251},     // Cyrillic Yo
+      {0x08, 865, true, 0xAF, 0xA4, 1252},     // currency sign (850 has a guillemet)
+      {0xC8, 1250, false, 0xA3, 0xA3, 1250},
+      {0xC9, 1251, false, 0xC0, 0xC0, 1251},
+      {0x68, 850, true, 0x9B, 0xF8, 1252},     // Kamenicky: code page 850, as before
+      {0x4D, 0, false, 0x9B, 0x9B, 1252},      // a multi-byte code page: unknown
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.mark));
+    std::string image = MakeDbf(0x03, {{"A", 'C', 3}}, {std::string(" a") + char(c.stored) + "c"});
+    image[29] = char(c.mark);
+    WriteFileBytes(File("CP.DBF"), image);
+    ASSERT_TRUE(Use(File("CP.DBF"), Exclusive())) << TakeError();
+    EXPECT_EQ(CurrentArea()->code_page, c.code_page);
+    EXPECT_EQ(CurrentArea()->oem, c.oem);
+    EXPECT_EQ(TextCodePage(*CurrentArea()).number, c.text_page);
+    Dbf4Go(1);
+    EXPECT_EQ(FieldText(1), std::string("a") + char(c.read) + "c");
+    // Written back through the pair, the stored byte comes back.
+    ASSERT_TRUE(SetFieldText(1, std::string("x") + char(c.read)));
+    ASSERT_TRUE(Replace());
+    CloseArea();
+    EXPECT_EQ(ReadFileBytes(File("CP.DBF")).substr(image.size() - 5, 4),
+              std::string(" x") + char(c.stored) + " ");
+  }
+  // Field names are put in capitals of the table's own code page: U diaeresis (850),
+  // Cyrillic yu and ge (866, small letters stored), c caron (852).
+  for (auto [mark, stored, capitals] : {std::tuple{0x02, "\x9A""BER", "\x9A""BER"},
+                                        std::tuple{0x65, "\xEE\xA3", "\x9E\x83"},
+                                        std::tuple{0x64, "\x9F", "\xAC"}}) {
+    std::string named = MakeDbf(0x03, {{stored, 'C', 1}}, {" a"});
+    named[29] = char(mark);
+    WriteFileBytes(File("CP.DBF"), named);
+    ASSERT_TRUE(Use(File("CP.DBF")));
+    EXPECT_EQ(FieldAt(1)->Name(), capitals) << mark;
+    CloseArea();
+  }
+  // A code page set for every table wins over the mark.
+  std::string image = MakeDbf(0x03, {{"A", 'C', 1}}, {" \x80"});
+  WriteFileBytes(File("CP.DBF"), image);
+  Tables().CodePageOverride = 866;
+  ASSERT_TRUE(Use(File("CP.DBF")));
+  Dbf4Go(1);
+  EXPECT_TRUE(CurrentArea()->oem);
+  EXPECT_EQ(FieldText(1), "\xC0");
+  CloseArea();
+  Tables().CodePageOverride = 0;
 }
 
 TEST_F(CommandsTest, ReadOnlyUseReadsButDoesNotWrite) {

@@ -5,6 +5,9 @@
                                          rows it wrote
   dbf_peer.py read PATH                  reads a table with python3-dbfread and prints
                                          its rows
+  dbf_peer.py letters CODEPAGE PATH      writes a dBASE III table with a memo field in a
+                                         code page, holding letters of its script, and
+                                         prints the rows it wrote
 
 Rows are printed one a line, tab-separated: the deletion flag (* or blank), then each
 field: text as is, numbers with four decimals, dates as YYYYMMDD, logicals as T or F,
@@ -59,6 +62,47 @@ def write(kind, codepage, path):
         print('\t'.join(['*' if i == 2 else ' '] + [cell(v) for v in values]))
 
 
+# Words of each code page's script: a name and a memo text.
+LETTERS = {
+    'cp437': ('α¢¥ß Ünïcödé', 'Größe ░▒▓ ½'),
+    'cp850': ('Zoë Ålander', 'ÿ ø Þ ±'),
+    'cp852': ('Łódź', 'Žluťoučký kůň'),
+    'cp857': ('İstanbul', 'ğüşöç ı'),
+    'cp860': ('São João', 'ção Ê'),
+    'cp861': ('Þórður', 'Ðý ð'),
+    'cp863': ('Québec', 'Çà êè ¶'),
+    'cp865': ('Blåbærsyltetøy', 'Æ Ø ¤'),
+    'cp866': ('Москва', 'Ёжик ╬ №'),
+    'cp737': ('Αθήνα', 'ΩΣ ώ'),
+    'cp1250': ('Łódź', 'Žluťoučký kůň'),
+    'cp1251': ('Москва', 'Ёжик №'),
+    'cp1252': ('Zoë Ålander', '€ œ Ÿ'),
+    'cp1253': ('Αθήνα', 'ΩΣ ώ'),
+    'cp1254': ('İstanbul', 'ğüşı'),
+}
+
+
+def letters(codepage, path):
+    import dbf
+    name, note = LETTERS[codepage]
+    def fits(text, fallback):
+        try:
+            text.encode(codepage)
+            return text
+        except UnicodeEncodeError:
+            return fallback
+    # Capitals and small letters too, where the code page has them.
+    rows = [(name, note), (fits(name.upper(), name), fits(note.lower(), note)),
+            ('plain', 'ascii only')]
+    table = dbf.Table(path, 'NAME C(30); NOTES M', dbf_type='db3', codepage=codepage)
+    table.open(mode=dbf.READ_WRITE)
+    for row in rows:
+        table.append(row)
+    table.close()
+    for row in rows:
+        print('\t'.join(row))
+
+
 def read(path):
     import dbfread
     table = dbfread.DBF(path, load=True, ignore_missing_memofile=True, char_decode_errors='strict')
@@ -71,5 +115,7 @@ def read(path):
 if __name__ == '__main__':
     if sys.argv[1] == 'write':
         write(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif sys.argv[1] == 'letters':
+        letters(sys.argv[2], sys.argv[3])
     else:
         read(sys.argv[2])

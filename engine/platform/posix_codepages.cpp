@@ -1,0 +1,135 @@
+// Single-byte code pages built from the system's converter (glibc's iconv) and case
+// mapping (the C.UTF-8 locale's towupper/towlower), each once, on first use.
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace zedra::platform {
+namespace {
+
+// One byte through an open converter into UTF-32LE; kNoCharacter when the converter
+// rejects it or needs more bytes (a multi-byte code page).
+char32_t ConvertByte(iconv_t cd, uint8_t byte, bool* incomplete) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+  char in[1] = {static_cast<char>(byte)};
+  unsigned char out[8] = {};
+  char* in_ptr = in;
+  char* out_ptr = reinterpret_cast<char*>(out);
+  size_t in_left = 1, out_left = sizeof out;
+  if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<size_t>(-1)) {
+    if (errno == EINVAL) *incomplete = true;
+    return kNoCharacter;
+  }
+  if (sizeof out - out_left != 4) return kNoCharacter;
+  return char32_t(out[0]) | char32_t(out[1]) << 8 | char32_t(out[2]) << 16 |
+         char32_t(out[3]) << 24;
+}
+
+// Case mapping independent of the user's locale: Unicode's simple mapping as the
+// C.UTF-8 locale has it (a locale object of our own; the process locale is not touched).
+locale_t CaseLocale() {
+  static locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    return l ? l : newlocale(LC_CTYPE_MASK, "C", locale_t(nullptr));
+  }();
+  return locale;
+}
+
+void FillCaseMaps(CodePage& page) {
+  std::map<char32_t, uint8_t> byte_of;
+  for (int b = 0; b < 256; ++b)
+    if (page.defined[b]) byte_of.emplace(page.unicode[b], uint8_t(b));
+  const locale_t locale = CaseLocale();
+  for (int b = 0; b < 256; ++b) {
+    page.upper[b] = page.lower[b] = uint8_t(b);
+    if (!page.defined[b] || !locale) continue;
+    const wint_t c = wint_t(page.unicode[b]);
+    if (auto it = byte_of.find(char32_t(towupper_l(c, locale))); it != byte_of.end())
+      page.upper[b] = it->second;
+    if (auto it = byte_of.find(char32_t(towlower_l(c, locale))); it != byte_of.end())
+      page.lower[b] = it->second;
+  }
+}
+
+std::unique_ptr<CodePage> BuildCodePage(uint16_t number) {
+  const std::string name = "CP" + std::to_string(number);
+  iconv_t cd = iconv_open("UTF-32LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  auto page = std::make_unique<CodePage>();
+  page->number = number;
+  bool incomplete = false;
+  for (int b = 0; b < 256; ++b) {
+    // The lower half is ASCII in every code page the engine uses.
+    const char32_t c = b < 0x80 ? char32_t(b) : ConvertByte(cd, uint8_t(b), &incomplete);
+    page->defined[b] = c != kNoCharacter;
+    page->unicode[b] = c != kNoCharacter ? c : b < 0xA0 ? char32_t(b) : kNoCharacter;
+  }
+  iconv_close(cd);
+  if (incomplete) return nullptr;  // not a single-byte code page
+  FillCaseMaps(*page);
+  return page;
+}
+
+std::mutex& CacheMutex() {
+  static std::mutex m;
+  return m;
+}
+
+}  // namespace
+
+const CodePage* FindCodePage(uint16_t number) {
+  static std::map<uint16_t, std::unique_ptr<CodePage>> cache;
+  std::lock_guard<std::mutex> lock(CacheMutex());
+  auto it = cache.find(number);
+  if (it == cache.end()) it = cache.emplace(number, BuildCodePage(number)).first;
+  return it->second.get();
+}
+
+const CodePage& Windows1252() {
+  static const CodePage page = [] {
+    if (const CodePage* found = FindCodePage(1252)) return *found;
+    CodePage latin1;
+    latin1.number = 1252;
+    for (int b = 0; b < 256; ++b) {
+      latin1.unicode[b] = char32_t(b);
+      latin1.defined[b] = true;
+      latin1.upper[b] = AnsiUpper(uint8_t(b));
+      latin1.lower[b] = AnsiLower(uint8_t(b));
+    }
+    return latin1;
+  }();
+  return page;
+}
+
+const OemAnsiPair* FindOemAnsiPair(uint16_t dos_code_page) {
+  const uint16_t windows = WindowsCodePageOf(dos_code_page);
+  if (windows == 0) return nullptr;
+  const CodePage* oem = FindCodePage(dos_code_page);
+  const CodePage* ansi = FindCodePage(windows);
+  static std::map<uint16_t, std::unique_ptr<OemAnsiPair>> cache;
+  std::lock_guard<std::mutex> lock(CacheMutex());
+  auto it = cache.find(dos_code_page);
+  if (it == cache.end()) {
+    std::unique_ptr<OemAnsiPair> pair;
+    if (oem && ansi) {
+      pair = std::make_unique<OemAnsiPair>(BuildOemAnsiPair(*oem, *ansi));
+      if (dos_code_page == 850)
+        for (int b = 0; b < 256; ++b) {
+          pair->to_ansi[b] = OemToAnsi(uint8_t(b));
+          pair->to_oem[b] = AnsiToOem(uint8_t(b));
+        }
+    }
+    it = cache.emplace(dos_code_page, std::move(pair)).first;
+  }
+  return it->second.get();
+}
+
+}  // namespace zedra::platform
