@@ -18,10 +18,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/files.h"
 #include "index/mdx_format.h"
+#include "table/hooks.h"
 #include "table/work_area.h"
 
 namespace zedra {
@@ -35,6 +37,8 @@ struct IndexFile {
   std::string name;
   std::vector<uint8_t> header;  // kHeaderAreaSize bytes while allocated
   bool header_changed = false;
+  // Opened for reading only (the table is read-only): nothing is ever written to it.
+  bool read_only = false;
 
   uint8_t* Entry(int k) { return header.data() + mdx::kTagTableOffset + mdx::kTagEntrySize * k; }
   // The tags in use; a count beyond the table's entries (a damaged file) stops at them.
@@ -91,6 +95,9 @@ struct TagControl {
 };
 
 // The node cache of a work area (order 1 only): a buffer of S bytes and S / 1024 slots.
+// Slots fill from the front; a hit moves one step toward the front and the last slot is
+// the one given up when all are full. `where` indexes the slots by block number so that a
+// look-up does not pass every slot.
 struct NodeCache {
   struct Slot {
     int32_t block = 0;
@@ -99,6 +106,16 @@ struct NodeCache {
   uint32_t size = 0;
   std::vector<uint8_t> buffer;
   std::vector<Slot> slots;
+  std::unordered_map<int32_t, uint32_t> where;  // block -> slot
+  uint32_t used = 0;                            // slots 0..used-1 have images
+
+  // Forgets every node; the buffer and the slots stay.
+  void Empty() {
+    std::fill(buffer.begin(), buffer.end(), uint8_t(0));
+    for (Slot& slot : slots) slot = Slot{};
+    where.clear();
+    used = 0;
+  }
 };
 
 // The index layer's part of one work area.
@@ -161,6 +178,8 @@ bool AddTagEntry(IndexFile& file, const std::string& name, uint32_t anchor_block
                  char key_type);
 // Rebuilds the name tree of the tag table (bytes 16-18 of entries 0..tags).
 void SortTagThreads(IndexFile& file);
+// The tag names of the current area's index file in tag-table order.
+std::vector<std::string> IndexTagNames();
 // "FILE [tag: NAME]", or empty without an index file or order.
 std::string TagDescription(int order);
 
@@ -231,8 +250,16 @@ int CurrentOrder();
 void CloseOrder(int slot);
 // Closes every order of the current area and its index file.
 void CloseIndexes();
-// Positions an order on the entry of the current record.
-void SyncOrder(int order);
+// Positions order 1 (all: every order) on the entry of the current record; an order whose
+// FOR condition the record fails, and a record out of range, go to the order's end (order
+// 1 outside natural order takes the table past its end). 212 when the key is missing.
+void SyncIndex(bool all);
+// Finds the current record again in order 1 after another program changed the index;
+// 212 when the record's key is missing although the record belongs in the order.
+void SoftSyncIndex();
+// The file-sharing mode index files are opened with: -1 (the default) follows the table's
+// mode, any other value is the platform open mode to use (0x40: deny none).
+void SetIndexShareMode(int mode);
 
 // ---------------------------------------------------------------------------------------
 // Navigation (failures are raised)
@@ -247,6 +274,8 @@ int32_t FindEdgeRec(int order, bool last);
 // FindEdgeRec, or the natural-order forms.
 int32_t Top(int order);
 int32_t Bottom(int order);
+// True (after re-reading the anchors) when another program changed the index since this
+// program last looked.
 bool CheckIndexUpdates();
 // One step of the order to the next (previous) key; the record number.
 int32_t StepNext(int order);
@@ -259,6 +288,37 @@ int32_t _FindPriorRec();
 // matches. The number form serves numeric and date keys (a date as its day number).
 bool Seek(const std::string& value);
 bool Seek(double value);
+
+// ---------------------------------------------------------------------------------------
+// Keeping the orders in step with record changes (failures are recorded with SetError)
+
+// Inserts the current record's key into one order, splitting full nodes; a record
+// outside the FOR condition and a second equal key of a unique tag are skipped. 0, or
+// -1 after recording the failure (217 " [AppendIndex]" when no memory is left for a
+// split). Order 1 ends positioned on the new key.
+int AppendIndex(const uint8_t* key, int order);
+// Removes the entry of record `target` with the key from one order: 1 removed, 0 not
+// there although it may legitimately be absent (FOR condition, unique tag), -1 missing
+// (or a failure, then recorded).
+int DeleteKey(const uint8_t* key, int order, int32_t target);
+// Moves the upper half of a full node (n keys: the last n / 2 with the trailing pointer)
+// into a new image; an interior node also gives up its last remaining key, the child of
+// which becomes its trailing pointer. None when memory is short.
+std::optional<std::array<uint8_t, mdx::kNodeSize>> SplitNode(int order, uint8_t* node, bool leaf);
+// After a record was appended: its key in every open order; when one order fails, the
+// keys already added are taken out again (254 "Index file corrupted. ..." when that
+// fails too).
+void AppendNewKey();
+// Before a record is rewritten: the keys of the record as it stands in the file.
+void NoteKeysBeforeReplace();
+// After the current record was rewritten: each order whose key or FOR membership
+// changed loses the old entry and gets the new one.
+void CompareKeys();
+// The current record's key becomes the current key of orders 1 to count; with position,
+// orders 2 to count also keep the record's number and key as their current entry.
+void RefreshKeys(bool position, int count);
+// Fills the record appended, replaced, refresh-keys and record-reached entries.
+void InstallMaintenanceHooks(IndexHooks& hooks);
 
 // ---------------------------------------------------------------------------------------
 // Building
@@ -275,6 +335,15 @@ struct TagInfo {
 // Creates the index file (replacing one of that name; empty: the production index) and
 // builds every tag; the file is closed afterwards.
 bool MakeIndex(const std::vector<TagInfo>& tags, const std::string& name);
+// Builds the tags into a temporary file beside the index file, renames it over the file
+// and opens it; a failure leaves the old file as it was, open again.
+bool RebuildIndexFile(const std::vector<TagInfo>& tags, const std::string& file_name);
+// MakeIndex followed by SetIndexTo of the same name: the new file opened with tag 1
+// controlling.
+bool MakeIndexAndOpen(const std::vector<TagInfo>& tags, const std::string& name);
+// Rebuilds every tag of the open index file from its own definitions and opens it again
+// with the same controlling tag (natural order when there was none).
+void Reindex();
 // Builds one tag into the file MakeIndex has open; with reopen the table is made
 // exclusive for the build.
 bool AddIndexTag(const TagInfo& tag, bool reopen);

@@ -18,6 +18,12 @@ void CloseIndexes();
 // The entry number of the tag of that name (upper-cased, at most 10 characters), or 0.
 int FindTagEntry(IndexFile& file, const std::string& name);
 
+// True when the current record satisfies the tag's FOR condition (or it has none).
+bool SatisfiesFor(TagControl& tag);
+// The check at the start of every step: after a change by another program the current
+// record is read again and order 1 put back on it.
+void SoftSyncCheck();
+
 namespace index {
 
 inline constexpr uint16_t kErrFileNotFound = 2;

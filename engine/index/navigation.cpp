@@ -318,6 +318,8 @@ int32_t StepPrior(int order) {
 }
 
 int32_t _FindNextRec() {
+  Indexes().found = false;
+  SoftSyncCheck();
   const DbfArea* area = CurrentArea();
   if (area && CurrentAreaIndex().natural_order) {
     Indexes().found = false;
@@ -330,6 +332,8 @@ int32_t _FindNextRec() {
 }
 
 int32_t _FindPriorRec() {
+  Indexes().found = false;
+  SoftSyncCheck();
   const DbfArea* area = CurrentArea();
   if (area && CurrentAreaIndex().natural_order) {
     Indexes().found = false;

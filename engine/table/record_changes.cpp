@@ -101,6 +101,7 @@ bool Replace() {
   }
   if (!IndexKeptInStep(bool(IndexHookTable().RecordReplaced), "Replace")) return false;
   WriteBracket(true);
+  if (IndexActive() && IndexHookTable().RecordToBeReplaced) IndexHookTable().RecordToBeReplaced();
   PutDbfRecord(area, n);
   bool ok = ErrorCode() == 0;
   if (ok) {

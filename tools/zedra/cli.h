@@ -5,12 +5,17 @@
 // ("Error # 222 (Corrupted index file)" and the message) and give a non-zero status.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <map>
 #include <set>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace zedra {
+struct MemoValue;
+}
 
 namespace zedra::cli {
 
@@ -61,10 +66,19 @@ int FailAndClose(std::ostream& err);
 int UsageError(const Command& command, const std::string& message, std::ostream& err);
 const Command* FindCommand(const std::string& name);
 
-// True, with the reason printed, when the current table has a production index on disk
-// that changing its records would leave out of step with them: indexes are not yet kept
-// up to date as records change, so such a table is not changed at all.
-bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
+// Opens the production index of the current table when its header marks one and the
+// file exists, so that changed records keep it current; false after printing the error
+// (every table is closed then).
+bool OpenProductionIndexForChange(std::ostream& err);
+
+// Puts the NAME=VALUE pairs of the arguments after the table into the record buffer
+// (the values as `append` takes them); memo fields go to *memos, or are refused without
+// it. False with *status set, the error printed and every table closed.
+bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue>* memos,
+                 std::ostream& err, int* status);
+
+// The node cache the commands give an exclusive table's controlling order (bytes).
+inline constexpr uint32_t kToolIndexCacheBytes = 4u << 20;
 
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);
@@ -76,10 +90,16 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdList(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCreate(const Args& args, std::ostream& out, std::ostream& err);
 int CmdAppend(const Args& args, std::ostream& out, std::ostream& err);
+int CmdReplace(const Args& args, std::ostream& out, std::ostream& err);
+int CmdDelete(const Args& args, std::ostream& out, std::ostream& err);
+int CmdRecall(const Args& args, std::ostream& out, std::ostream& err);
+int CmdZap(const Args& args, std::ostream& out, std::ostream& err);
 int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);
 int CmdIndex(const Args& args, std::ostream& out, std::ostream& err);
+int CmdSeek(const Args& args, std::ostream& out, std::ostream& err);
+int CmdReindex(const Args& args, std::ostream& out, std::ostream& err);
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCheck(const Args& args, std::ostream& out, std::ostream& err);
 
