@@ -8,6 +8,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "index/semaphore.h"
 #include "table/hooks.h"
 
 namespace zedra {
@@ -22,6 +23,16 @@ int32_t OrZero(F step) {
     return step();
   } catch (const EZedraError&) {
     return 0;
+  }
+}
+
+// The bracket entries: a raised failure stays the engine's last error.
+template <typename F>
+void Kept(F action) {
+  try {
+    action();
+  } catch (const EZedraError& e) {
+    KeepCaught(e);
   }
 }
 
@@ -49,7 +60,12 @@ void IndexStartup() {
   for (AreaIndex& a : state.areas) PutLE32(a.no_position.data(), 0xFFFFFFFFu);
   IndexHooks& hooks = IndexHookTable();
   hooks.IndexOpen = [] { return Controlling() != nullptr; };
-  hooks.SyncToRecord = [] { OrZero([] { return SyncOrder(1), 0; }); };
+  hooks.SyncToRecord = [] {
+    OrZero([] {
+      CheckIndexUpdates();
+      return SyncOrder(1), 0;
+    });
+  };
   hooks.RecordReached = hooks.SyncToRecord;
   // In natural order a step off either end gives no record, so that the table layer
   // stops there (the step itself leaves the table's EOF or BOF flag set).
@@ -91,9 +107,26 @@ void IndexStartup() {
   };
   hooks.PhoneticKey = [](int) { return false; };
   hooks.FoundFlag = &state.found;
+  // A bracket that cannot be entered or left leaves its error set for the table layer.
+  hooks.ReadBracket = [](bool enter) { Kept([enter] { SetReadSemaphoreProc(enter); }); };
+  hooks.WriteBracket = [](bool enter) { Kept([enter] { SetLockSemaphoreProc(enter); }); };
+  SemaphoreStartup();
 }
 
 void IndexShutdown() {
+  // Every area logs out of its semaphore file before the tables go.
+  const uint8_t current = CurrentAreaNumber();
+  for (int n = 1; n < kWorkAreas; ++n) {
+    if (!Semaphores().controls[n]) continue;
+    SetCurrentArea(uint8_t(n));
+    AutoReportScope quiet(false);
+    try {
+      CloseIndexes();
+    } catch (const EZedraError&) {
+      break;
+    }
+  }
+  SetCurrentArea(current);
   for (int n = 1; n <= kWorkAreas; ++n) {
     AreaIndex& a = state.areas[n];
     for (auto& order : a.orders) index::ReleaseTag(order);

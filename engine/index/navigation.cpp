@@ -8,6 +8,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "index/semaphore.h"
 
 namespace zedra {
 namespace {
@@ -204,8 +205,11 @@ int32_t Bottom(int order) {
 }
 
 bool CheckIndexUpdates() {
-  // The update counter of the semaphore file is not read yet: nothing has changed.
-  return false;
+  // Another program's change, published through the semaphore file: the anchors it may
+  // have moved are read again.
+  if (!TakeSemaphoreUpdate()) return false;
+  ReadAnchorNodes();
+  return true;
 }
 
 namespace {
@@ -317,6 +321,7 @@ int32_t StepPrior(int order) {
 }
 
 int32_t _FindNextRec() {
+  SoftSyncCheck();
   const DbfArea* area = CurrentArea();
   if (area && CurrentAreaIndex().natural_order) {
     Indexes().found = false;
@@ -329,6 +334,7 @@ int32_t _FindNextRec() {
 }
 
 int32_t _FindPriorRec() {
+  SoftSyncCheck();
   const DbfArea* area = CurrentArea();
   if (area && CurrentAreaIndex().natural_order) {
     Indexes().found = false;
@@ -357,6 +363,8 @@ bool SeekAndMove(const uint8_t* key, size_t match) {
   }
   IndexState& s = Indexes();
   try {
+    IndexReadBracket bracket;
+    CheckIndexUpdates();
     RefreshRecCount(*area);
     SeekKey(1, key);
     int32_t r = tag->eof ? 0 : int32_t(GetLE32(tag->current_entry));

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "engine.h"
+#include "index/semaphore.h"
 #include "platform/platform.h"
 #include "table/hooks.h"
 #include "table/work_area.h"
@@ -43,6 +44,8 @@ void SetWaitPolicy(long long seconds) {
     return false;  // this wait is over: the next attempt follows
   });
 }
+
+bool open_exclusive = false;
 
 const std::vector<Command> kCommands = {
     {"errors", "errors CODE", "Prints the engine's text of an error code.", {}, CmdErrors},
@@ -143,7 +146,12 @@ void PrintHelp(std::ostream& out) {
   out << "\n\"--\" ends the options, so that an argument beginning with \"-\" can follow it.\n"
       << "Every command takes --wait SECONDS (default " << kDefaultWaitSeconds
       << "): how long to wait for a lock or\n"
-      << "a table that another program holds before failing with the engine's error.\n"
+      << "a table that another program holds before failing with the engine's error; it is\n"
+      << "also the index semaphore timeout (at least 1 second): how long a change waits for\n"
+      << "the other programs to leave the table's index.\n"
+      << "Tables are opened shared; --exclusive opens them for this program alone (pack,\n"
+      << "reindex and zap always do). --semaphore-dir DIR keeps the index semaphore files\n"
+      << "in DIR instead of beside the tables (for tables on read-only media).\n"
       << "Errors are printed on standard error as \"Error # CODE (text)\" with the engine's\n"
       << "message; the exit status is then non-zero (2 for a usage error, 1 otherwise; an\n"
       << "engine code itself is never the exit status, since POSIX keeps only its low 8 bits).\n";
@@ -220,6 +228,13 @@ bool ParseInt(const std::string& text, long long* value) {
   return ec == std::errc() && ptr == last && first != last;
 }
 
+UseOptions OpenOptions(bool read_only) {
+  UseOptions options;
+  options.exclusive = open_exclusive;
+  options.read_only = read_only;
+  return options;
+}
+
 int ReportEngineFailure(std::ostream& err) {
   if (ErrorCode() == 0) return 0;
   std::string text = GetErrorText();
@@ -272,6 +287,8 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
   }
   OptionSpec options = command->options;
   options.with_value.insert("--wait");
+  options.with_value.insert("--semaphore-dir");
+  options.flags.insert("--exclusive");
   if (!ParseArgs(rest, options, &args, &error)) return UsageError(*command, error, err);
   long long wait = kDefaultWaitSeconds;
   if (args.Has("--wait") && (!ParseInt(args.Value("--wait"), &wait) || wait < 0 || wait > kMaxWaitSeconds))
@@ -282,6 +299,9 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
   // The tool reports failures itself instead of halting.
   SetAutoReport(false);
   SetWaitPolicy(wait);
+  Semaphores().SemaphoreTimeout = uint32_t(std::max<long long>(wait, 1));
+  Semaphores().SemaphoreDirectory = args.Value("--semaphore-dir");
+  open_exclusive = args.Has("--exclusive");
   int status;
   try {
     status = command->run(args, out, err);
@@ -289,6 +309,9 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
     err << e.what() << "\n";
     status = 1;
   }
+  // Tables whose index was used without the semaphore protocol are named once.
+  for (const std::string& notice : Semaphores().notices)
+    if (!notice.empty()) err << "zedra: note: " << notice << "\n";
   EngineShutdown();
   return status;
 }

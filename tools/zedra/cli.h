@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "table/commands.h"
+
 namespace zedra::cli {
 
 struct Args {
@@ -65,6 +67,9 @@ const Command* FindCommand(const std::string& name);
 // that changing its records would leave out of step with them: indexes are not yet kept
 // up to date as records change, so such a table is not changed at all.
 bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
+
+// The options for opening a table: shared unless --exclusive was given.
+UseOptions OpenOptions(bool read_only = false);
 
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);

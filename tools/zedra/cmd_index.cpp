@@ -116,7 +116,7 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   if (wanted.empty()) return UsageError(command, "at least one --tag is needed", err);
   for (const TagInfo& t : wanted)
     if (t.key.empty()) return UsageError(command, "tag " + t.name + " has no --key", err);
-  if (!Use(args.positional[0])) return FailAndClose(err);
+  if (!Use(args.positional[0], OpenOptions())) return FailAndClose(err);
   // The file's other tags are rebuilt from their own definitions.
   std::vector<TagInfo> tags;
   const std::string path = IndexPathOf(args);
@@ -184,7 +184,7 @@ bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err) 
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("tags");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
-  UseOptions options;
+  UseOptions options = OpenOptions();
   options.read_only = true;
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   std::vector<TagSummary> tags;
@@ -214,7 +214,7 @@ int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
 int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("check");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
-  UseOptions options;
+  UseOptions options = OpenOptions();
   options.read_only = true;
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   const std::string path = IndexPathOf(args);
