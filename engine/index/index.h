@@ -22,6 +22,7 @@
 
 #include "base/files.h"
 #include "index/mdx_format.h"
+#include "table/hooks.h"
 #include "table/work_area.h"
 
 namespace zedra {
@@ -259,6 +260,37 @@ int32_t _FindPriorRec();
 // matches. The number form serves numeric and date keys (a date as its day number).
 bool Seek(const std::string& value);
 bool Seek(double value);
+
+// ---------------------------------------------------------------------------------------
+// Keeping the orders in step with record changes (failures are recorded with SetError)
+
+// Inserts the current record's key into one order, splitting full nodes; a record
+// outside the FOR condition and a second equal key of a unique tag are skipped. 0, or
+// -1 after recording the failure (217 " [AppendIndex]" when no memory is left for a
+// split). Order 1 ends positioned on the new key.
+int AppendIndex(const uint8_t* key, int order);
+// Removes the entry of record `target` with the key from one order: 1 removed, 0 not
+// there although it may legitimately be absent (FOR condition, unique tag), -1 missing
+// (or a failure, then recorded).
+int DeleteKey(const uint8_t* key, int order, int32_t target);
+// Moves the upper half of a full node (n keys: the last n / 2 with the trailing pointer)
+// into a new image; an interior node also gives up its last remaining key, the child of
+// which becomes its trailing pointer. None when memory is short.
+std::optional<std::array<uint8_t, mdx::kNodeSize>> SplitNode(int order, uint8_t* node, bool leaf);
+// After a record was appended: its key in every open order; when one order fails, the
+// keys already added are taken out again (254 "Index file corrupted. ..." when that
+// fails too).
+void AppendNewKey();
+// Before a record is rewritten: the keys of the record as it stands in the file.
+void NoteKeysBeforeReplace();
+// After the current record was rewritten: each order whose key or FOR membership
+// changed loses the old entry and gets the new one.
+void CompareKeys();
+// The current record's key becomes the current key of orders 1 to count; with position,
+// orders 2 to count also keep the record's number and key as their current entry.
+void RefreshKeys(bool position, int count);
+// Fills the record appended, replaced, refresh-keys and record-reached entries.
+void InstallMaintenanceHooks(IndexHooks& hooks);
 
 // ---------------------------------------------------------------------------------------
 // Building

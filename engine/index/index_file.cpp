@@ -111,6 +111,7 @@ void IndexStartup() {
   hooks.ReadBracket = [](bool enter) { Kept([enter] { SetReadSemaphoreProc(enter); }); };
   hooks.WriteBracket = [](bool enter) { Kept([enter] { SetLockSemaphoreProc(enter); }); };
   SemaphoreStartup();
+  InstallMaintenanceHooks(hooks);
 }
 
 void IndexShutdown() {

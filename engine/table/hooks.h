@@ -133,6 +133,7 @@ struct IndexHooks {
   std::function<void()> RefreshKeys;       // RefreshKeys of order 1, no positioning
   std::function<void()> RecordReached;     // after a move to a record by number
   std::function<void()> RecordReplaced;    // CompareKeys
+  std::function<void()> RecordToBeReplaced;  // before the rewrite: the keys as they stand
   std::function<void(bool)> SetBof;
   std::function<void(bool)> SetEof;
   bool* FoundFlag = nullptr;               // the layer's found flag

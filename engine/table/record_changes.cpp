@@ -106,6 +106,7 @@ bool Replace() {
   }
   if (!IndexKeptInStep(bool(IndexHookTable().RecordReplaced), "Replace")) return false;
   if (!WriteBracket(true)) return false;
+  if (IndexActive() && IndexHookTable().RecordToBeReplaced) IndexHookTable().RecordToBeReplaced();
   PutDbfRecord(area, n);
   bool ok = ErrorCode() == 0;
   if (ok) {

@@ -83,6 +83,25 @@ const std::vector<Command> kCommands = {
      "takes its text, or NAME=@FILE the bytes of a file.",
      {},
      CmdAppend},
+    {"replace", "replace TABLE RECNO NAME=VALUE ...",
+     "Changes fields of one record, with the values as append takes them; a value that\n"
+     "does not fit its field changes nothing. Memo fields are not changed here. The\n"
+     "production index is kept current; in a shared table the record is locked first.",
+     {},
+     CmdReplace},
+    {"delete", "delete TABLE RECNO ...",
+     "Marks records deleted (pack removes them); the production index is kept current.",
+     {},
+     CmdDelete},
+    {"recall", "recall TABLE RECNO ...",
+     "Takes the deletion mark off records; the production index is kept current.",
+     {},
+     CmdRecall},
+    {"zap", "zap TABLE --yes",
+     "Removes every record of a table (opened exclusively) and empties its memo file;\n"
+     "the production index is rebuilt empty. Nothing happens without --yes.",
+     {{}, {"--yes"}},
+     CmdZap},
     {"eval", "eval [--table T] [--record N] [--style N] [--century] EXPR\n"
      "  zedra eval --check [--key] [--table T] EXPR",
      "Compiles and evaluates a dBASE expression (on record N of table T, or the first) and\n"

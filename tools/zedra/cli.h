@@ -14,6 +14,10 @@
 
 #include "table/commands.h"
 
+namespace zedra {
+struct MemoValue;
+}
+
 namespace zedra::cli {
 
 struct Args {
@@ -70,6 +74,16 @@ bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
 
 // The options for opening a table: shared unless --exclusive was given.
 UseOptions OpenOptions(bool read_only = false);
+// Opens the production index of the current table when its header marks one and the
+// file exists, so that changed records keep it current; false after printing the error
+// (every table is closed then).
+bool OpenProductionIndexForChange(std::ostream& err);
+
+// Puts the NAME=VALUE pairs of the arguments after the table into the record buffer
+// (the values as `append` takes them); memo fields go to *memos, or are refused without
+// it. False with *status set, the error printed and every table closed.
+bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue>* memos,
+                 std::ostream& err, int* status);
 
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);
@@ -81,6 +95,10 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdList(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCreate(const Args& args, std::ostream& out, std::ostream& err);
 int CmdAppend(const Args& args, std::ostream& out, std::ostream& err);
+int CmdReplace(const Args& args, std::ostream& out, std::ostream& err);
+int CmdDelete(const Args& args, std::ostream& out, std::ostream& err);
+int CmdRecall(const Args& args, std::ostream& out, std::ostream& err);
+int CmdZap(const Args& args, std::ostream& out, std::ostream& err);
 int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);

@@ -181,6 +181,15 @@ bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err) 
   return true;
 }
 
+bool OpenProductionIndexForChange(std::ostream& err) {
+  const DbfArea& area = *CurrentArea();
+  if (area.header[kHdrProductionIndex] == 0) return true;
+  if (!platform::FileExists(platform::ResolveCase(IndexFileName("")))) return true;
+  if (SetIndexTo("")) return true;
+  FailAndClose(err);
+  return false;
+}
+
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("tags");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);

@@ -331,41 +331,54 @@ int CmdCreate(const Args& args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
-  const Command& command = *FindCommand("append");
-  if (args.positional.size() < 2) return UsageError(command, "a table and NAME=VALUE pairs are needed", err);
-  int status = 0;
-  if (!OpenTable(command, args, err, &status)) return status;
-  if (RefusesChangeForProductionIndex(command, err)) return 1;
-  ClearRecord();
-  // Every value is checked first; the memos are written with the record, in one step
-  // that takes them back when the record cannot be appended.
-  std::vector<MemoValue> memos;
+bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue>* memos,
+                 std::ostream& err, int* status) {
   for (size_t i = 1; i < args.positional.size(); ++i) {
     const std::string& pair = args.positional[i];
     size_t eq = pair.find('=');
     int k = eq == std::string::npos ? 0 : FieldNumberUtf8(pair.substr(0, eq));
     if (k == 0) {
       CloseAllAreas();
-      return UsageError(command, "\"" + pair + "\" does not name a field of the table (NAME=VALUE)", err);
+      *status = UsageError(command, "\"" + pair + "\" does not name a field of the table (NAME=VALUE)", err);
+      return false;
     }
     if (FieldAt(k)->type == 'M') {
+      if (!memos) {
+        CloseAllAreas();
+        *status = UsageError(command, "memo fields are changed with append only (\"" + pair + "\")", err);
+        return false;
+      }
       // A memo: the text, or "@FILE" for a file's bytes, stored in the memo file.
       std::optional<std::string> text = MemoValueText(pair.substr(eq + 1), err);
       if (!text) {
         CloseAllAreas();
-        return 1;
+        *status = 1;
+        return false;
       }
-      memos.push_back(MemoValue{k, std::move(*text)});
+      memos->push_back(MemoValue{k, std::move(*text)});
       continue;
     }
     std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1));
     if (!value || !SetFieldText(k, *value)) {
-      status = ReportEngineFailure(err);
+      *status = std::max(ReportEngineFailure(err), 1);
       CloseAllAreas();
-      return std::max(status, 1);
+      return false;
     }
   }
+  return true;
+}
+
+int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("append");
+  if (args.positional.size() < 2) return UsageError(command, "a table and NAME=VALUE pairs are needed", err);
+  int status = 0;
+  if (!OpenTable(command, args, err, &status)) return status;
+  if (!OpenProductionIndexForChange(err)) return 1;
+  ClearRecord();
+  // Every value is checked first; the memos are written with the record, in one step
+  // that takes them back when the record cannot be appended.
+  std::vector<MemoValue> memos;
+  if (!AssignPairs(command, args, &memos, err, &status)) return status;
   if (!AppendRecordWithMemos(memos)) {
     status = ReportEngineFailure(err);
     CloseAllAreas();

@@ -424,6 +424,10 @@ TEST_F(CommandsTest, RecordChangesAreRefusedWhileAnOpenIndexCannotBeMaintained) 
   ASSERT_TRUE(Use(File("T"), Exclusive()));
   IndexHooks& ix = IndexHookTable();
   ix.IndexOpen = [] { return true; };
+  // An index layer without the maintenance entries.
+  ix.RecordAppended = nullptr;
+  ix.RecordReplaced = nullptr;
+  ix.Reindex = nullptr;
   AutoReportScope quiet(false);
   ASSERT_TRUE(Goto(1));
   EXPECT_FALSE(AppendBlank());
