@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/files.h"
@@ -36,6 +37,8 @@ struct IndexFile {
   std::string name;
   std::vector<uint8_t> header;  // kHeaderAreaSize bytes while allocated
   bool header_changed = false;
+  // Opened for reading only (the table is read-only): nothing is ever written to it.
+  bool read_only = false;
 
   uint8_t* Entry(int k) { return header.data() + mdx::kTagTableOffset + mdx::kTagEntrySize * k; }
   // The tags in use; a count beyond the table's entries (a damaged file) stops at them.
@@ -92,6 +95,9 @@ struct TagControl {
 };
 
 // The node cache of a work area (order 1 only): a buffer of S bytes and S / 1024 slots.
+// Slots fill from the front; a hit moves one step toward the front and the last slot is
+// the one given up when all are full. `where` indexes the slots by block number so that a
+// look-up does not pass every slot.
 struct NodeCache {
   struct Slot {
     int32_t block = 0;
@@ -100,6 +106,16 @@ struct NodeCache {
   uint32_t size = 0;
   std::vector<uint8_t> buffer;
   std::vector<Slot> slots;
+  std::unordered_map<int32_t, uint32_t> where;  // block -> slot
+  uint32_t used = 0;                            // slots 0..used-1 have images
+
+  // Forgets every node; the buffer and the slots stay.
+  void Empty() {
+    std::fill(buffer.begin(), buffer.end(), uint8_t(0));
+    for (Slot& slot : slots) slot = Slot{};
+    where.clear();
+    used = 0;
+  }
 };
 
 // The index layer's part of one work area.
@@ -162,6 +178,8 @@ bool AddTagEntry(IndexFile& file, const std::string& name, uint32_t anchor_block
                  char key_type);
 // Rebuilds the name tree of the tag table (bytes 16-18 of entries 0..tags).
 void SortTagThreads(IndexFile& file);
+// The tag names of the current area's index file in tag-table order.
+std::vector<std::string> IndexTagNames();
 // "FILE [tag: NAME]", or empty without an index file or order.
 std::string TagDescription(int order);
 
@@ -232,8 +250,16 @@ int CurrentOrder();
 void CloseOrder(int slot);
 // Closes every order of the current area and its index file.
 void CloseIndexes();
-// Positions an order on the entry of the current record.
-void SyncOrder(int order);
+// Positions order 1 (all: every order) on the entry of the current record; an order whose
+// FOR condition the record fails, and a record out of range, go to the order's end (order
+// 1 outside natural order takes the table past its end). 212 when the key is missing.
+void SyncIndex(bool all);
+// Finds the current record again in order 1 after another program changed the index;
+// 212 when the record's key is missing although the record belongs in the order.
+void SoftSyncIndex();
+// The file-sharing mode index files are opened with: -1 (the default) follows the table's
+// mode, any other value is the platform open mode to use (0x40: deny none).
+void SetIndexShareMode(int mode);
 
 // ---------------------------------------------------------------------------------------
 // Navigation (failures are raised)
@@ -248,6 +274,8 @@ int32_t FindEdgeRec(int order, bool last);
 // FindEdgeRec, or the natural-order forms.
 int32_t Top(int order);
 int32_t Bottom(int order);
+// True (after re-reading the anchors) when another program changed the index since this
+// program last looked.
 bool CheckIndexUpdates();
 // One step of the order to the next (previous) key; the record number.
 int32_t StepNext(int order);
@@ -307,6 +335,12 @@ struct TagInfo {
 // Creates the index file (replacing one of that name; empty: the production index) and
 // builds every tag; the file is closed afterwards.
 bool MakeIndex(const std::vector<TagInfo>& tags, const std::string& name);
+// MakeIndex followed by SetIndexTo of the same name: the new file opened with tag 1
+// controlling.
+bool MakeIndexAndOpen(const std::vector<TagInfo>& tags, const std::string& name);
+// Rebuilds every tag of the open index file from its own definitions and opens it again
+// with the same controlling tag (natural order when there was none).
+void Reindex();
 // Builds one tag into the file MakeIndex has open; with reopen the table is made
 // exclusive for the build.
 bool AddIndexTag(const TagInfo& tag, bool reopen);

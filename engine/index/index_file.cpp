@@ -60,13 +60,9 @@ void IndexStartup() {
   for (AreaIndex& a : state.areas) PutLE32(a.no_position.data(), 0xFFFFFFFFu);
   IndexHooks& hooks = IndexHookTable();
   hooks.IndexOpen = [] { return Controlling() != nullptr; };
-  hooks.SyncToRecord = [] {
-    OrZero([] {
-      CheckIndexUpdates();
-      return SyncOrder(1), 0;
-    });
-  };
+  hooks.SyncToRecord = [] { OrZero([] { return SyncIndex(false), 0; }); };
   hooks.RecordReached = hooks.SyncToRecord;
+  hooks.Reindex = [] { OrZero([] { return Reindex(), 0; }); };
   // In natural order a step off either end gives no record, so that the table layer
   // stops there (the step itself leaves the table's EOF or BOF flag set).
   hooks.Next = [] {
@@ -115,17 +111,16 @@ void IndexStartup() {
 }
 
 void IndexShutdown() {
-  // Every area logs out of its semaphore file before the tables go.
+  // Every area's indexes are closed (changed anchors and headers written); the first
+  // raised failure ends the closing, and what is left is released unwritten.
   const uint8_t current = CurrentAreaNumber();
-  for (int n = 1; n < kWorkAreas; ++n) {
-    if (!Semaphores().controls[n]) continue;
-    SetCurrentArea(uint8_t(n));
+  try {
     AutoReportScope quiet(false);
-    try {
-      CloseIndexes();
-    } catch (const EZedraError&) {
-      break;
+    for (int n = 1; n < kWorkAreas; ++n) {
+      SetCurrentArea(uint8_t(n));
+      if (CurrentArea()) CloseIndexes();
     }
+  } catch (const EZedraError&) {
   }
   SetCurrentArea(current);
   for (int n = 1; n <= kWorkAreas; ++n) {
@@ -186,7 +181,7 @@ bool CreateMdxHeader(const std::string& name) {
 
 void FlushIndexHeader() {
   IndexFile& f = CurrentAreaIndex().file;
-  if (!f.header_changed || !f.file.IsOpen() || f.header.empty()) return;
+  if (!f.header_changed || !f.file.IsOpen() || f.header.empty() || f.read_only) return;
   if (uint32_t error = f.file.WriteAt(0, f.header); error != 0) {
     SetError(uint16_t(error), "Error writing index file: " + f.name + " [FlushIndexHeader]");
     return;
@@ -200,6 +195,7 @@ void CloseIndexFile() {
   f.header.clear();
   f.header.shrink_to_fit();
   f.header_changed = false;
+  f.read_only = false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -269,6 +265,15 @@ bool AddTagEntry(IndexFile& file, const std::string& name, uint32_t anchor_block
   SortTagThreads(file);
   file.header_changed = true;
   return true;
+}
+
+std::vector<std::string> IndexTagNames() {
+  std::vector<std::string> names;
+  if (!CurrentArea()) return names;
+  IndexFile& f = CurrentAreaIndex().file;
+  if (!f.file.IsOpen()) return names;
+  for (int k = 1; k <= f.TagCount(); ++k) names.push_back(EntryName(f.Entry(k)));
+  return names;
 }
 
 std::string TagDescription(int order) {

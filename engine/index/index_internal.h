@@ -28,6 +28,11 @@ inline void KeepCaught(const EZedraError& e) {
   errors.LastError = errors.ErrorCode;
   errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
 }
+// True when the current record satisfies the tag's FOR condition (or it has none).
+bool SatisfiesFor(TagControl& tag);
+// The check at the start of every step: after a change by another program the current
+// record is read again and order 1 put back on it.
+void SoftSyncCheck();
 
 namespace index {
 

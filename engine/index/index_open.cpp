@@ -79,7 +79,8 @@ void OpenIndexFile(const std::string& name) {
   uint32_t mode = platform::kModeReadWrite;
   if (SharedArea()) mode = platform::kModeReadWriteShared;
   if (Indexes().file_share_mode != -1) mode = uint32_t(Indexes().file_share_mode);
-  if ((area.file.mode() & 7) == 0) mode &= ~uint32_t(7);  // a read-only table
+  f.read_only = (area.file.mode() & 7) == 0;
+  if (f.read_only) mode &= ~uint32_t(7);  // a read-only table
   if (uint32_t error = f.file.Open(name, mode); error != 0) {
     f.header.clear();
     RaiseError(uint16_t(error), "Unable to open index: " + name);
@@ -213,7 +214,8 @@ uint16_t OpenTag(int k) {
 
 bool SetIndexTo(const std::string& name) {
   if (AreaNotInUse("SetIndexTo")) return false;
-  const std::string full = IndexFileName(name);
+  // Found without regard to case, as the table is.
+  const std::string full = platform::ResolveCase(IndexFileName(name));
   CloseIndexes();
   if (!FilePresent(full)) {
     SetError(index::kErrFileNotFound, "SetIndexTo(" + full + ")");
@@ -289,7 +291,7 @@ void MakeControlling(int n) {
     if (incoming.current_entry != a.no_position.data())
       incoming.current_entry = incoming.current_node + mdx::kNodeEntries +
                                size_t(incoming.current_index) * incoming.EntryLength();
-    for (NodeCache::Slot& slot : a.cache.slots) slot.image = nullptr;
+    a.cache.Empty();
   }
   IndexState& s = Indexes();
   s.navigated_order = s.key_order = 1;
@@ -299,35 +301,13 @@ void MakeControlling(int n) {
       Dbf4Go(area.record_count + 1);
       incoming.eof = true;
       GetNode(-1, 1);
-    } else {
-      SyncOrder(1);
     }
   }
 }
 
 }  // namespace
 
-void SyncOrder(int order) {
-  TagControl* tag = OrderAt(order);
-  DbfArea* area = CurrentArea();
-  if (!tag || !area || area->record_count == 0) return;
-  const int32_t here = area->current_record;
-  if (here < 1 || here > area->record_count) {
-    FindEdgeRec(order, true);
-    tag->eof = true;
-    GetNode(-1, order);
-    return;
-  }
-  IndexState& s = Indexes();
-  const int saved = s.navigated_order;
-  s.navigated_order = order;
-  std::array<uint8_t, mdx::kMaxKeyLength + 1> key{};
-  if (const uint8_t* k = tag->key_maker(*tag)) std::memcpy(key.data(), k, tag->KeyLength());
-  SeekKey(order, key.data());
-  while (s.found && !tag->eof && int32_t(GetLE32(tag->current_entry)) != here) StepNext(order);
-  tag->current_key = key;
-  s.navigated_order = saved;
-}
+void SetIndexShareMode(int mode) { Indexes().file_share_mode = mode; }
 
 void Set_Order_To(int n) {
   if (AreaNotInUse("Set_Order_To")) return;
@@ -352,6 +332,7 @@ void Set_Order_To(int n) {
     const bool found = Indexes().found;
     IndexReadBracket bracket;
     MakeControlling(n);
+    if (CurrentArea()->record_count > 0 && !OrderAt(1)->eof) SyncIndex(true);
     Indexes().found = found;
   } catch (const EZedraError& e) {
     KeepCaught(e);
@@ -397,7 +378,7 @@ void CloseOrder(int slot) {
   if (slot < 1 || slot > mdx::kMaxTags || !a.orders[size_t(slot)]) return;
   TagControl& tag = *a.orders[size_t(slot)];
   const DbfArea* area = CurrentArea();
-  if (tag.anchor_changed && area && (area->file.mode() & 7) != 0) {
+  if (tag.anchor_changed && area && !a.file.read_only) {
     const bool exclusive = !area || area->exclusive;
     if (!exclusive) {
       if (uint32_t error = LockRange(false, a.file.file, 0, 1); error != 0) {

@@ -37,7 +37,7 @@ class NaturalOrderOff {
   bool saved_;
 };
 
-bool SatisfiesFor(TagControl& tag) {
+bool ForAdmits(TagControl& tag) {
   if (!tag.for_condition) return true;
   const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
   if (!ok) Errors().ErrorCode = 0;  // a condition that cannot be evaluated holds no record
@@ -131,7 +131,7 @@ void NoteKeysBeforeReplace() {
   for (int k = 1; k <= mdx::kMaxTags; ++k) {
     TagControl* tag = OrderAt(k);
     if (!tag) continue;
-    before.member[size_t(k)] = SatisfiesFor(*tag);
+    before.member[size_t(k)] = ForAdmits(*tag);
     before.keys[size_t(k)] = RecordKey(k);
   }
   area->record.swap(old);
@@ -153,7 +153,7 @@ void CompareKeys() {
       TagControl* tag = OrderAt(k);
       if (!tag) continue;
       const KeyBytes key = RecordKey(k);
-      const bool member = SatisfiesFor(*tag);
+      const bool member = ForAdmits(*tag);
       KeyBytes old{};
       bool old_member = true;
       if (known) {

@@ -321,6 +321,7 @@ int32_t StepPrior(int order) {
 }
 
 int32_t _FindNextRec() {
+  Indexes().found = false;
   SoftSyncCheck();
   const DbfArea* area = CurrentArea();
   if (area && CurrentAreaIndex().natural_order) {
@@ -334,6 +335,7 @@ int32_t _FindNextRec() {
 }
 
 int32_t _FindPriorRec() {
+  Indexes().found = false;
   SoftSyncCheck();
   const DbfArea* area = CurrentArea();
   if (area && CurrentAreaIndex().natural_order) {

@@ -106,21 +106,27 @@ void GetNode(int32_t node, int order) {
   NodeCache& cache = a.cache;
   if (order == 1 && !cache.slots.empty()) {
     std::vector<NodeCache::Slot>& slots = cache.slots;
-    size_t i = 0;
-    while (i < slots.size() && slots[i].image && slots[i].block != node) ++i;
-    if (i < slots.size() && slots[i].image) {
+    if (auto hit = cache.where.find(node); hit != cache.where.end()) {
       // A hit moves one step toward the front.
+      const uint32_t i = hit->second;
       image = slots[i].image;
-      if (i > 0) std::swap(slots[i], slots[i - 1]);
+      if (i > 0) {
+        std::swap(slots[i], slots[i - 1]);
+        hit->second = i - 1;
+        if (slots[i].block != 0) cache.where[slots[i].block] = i;
+      }
     } else {
+      uint32_t i = cache.used;
       if (i == slots.size()) {
-        i = slots.size() - 1;
+        i = uint32_t(slots.size() - 1);
         NodeCache::Slot& victim = slots[i];
         if (GetLE16(victim.image + mdx::kNodeModified) != 0 &&
             !SeekAndWrite(order, victim.block, victim.image))
           return;
+        cache.where.erase(victim.block);
       } else {
-        slots[i].image = cache.buffer.data() + i * mdx::kNodeSize;
+        slots[i].image = cache.buffer.data() + size_t(i) * mdx::kNodeSize;
+        ++cache.used;
       }
       slots[i].block = node;
       image = slots[i].image;
@@ -130,6 +136,7 @@ void GetNode(int32_t node, int order) {
         slots[i].block = 0;
         return;
       }
+      cache.where[node] = i;
     }
   } else if (!SeekAndRead(order, node, image)) {
     return;

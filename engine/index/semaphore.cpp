@@ -405,6 +405,13 @@ void SetLockSemaphoreProc(bool enter) {
   if (outermost && CheckIndexUpdates()) state.resync_pending[n] = true;
 }
 
+bool TakePendingResync() {
+  const uint8_t n = CurrentAreaNumber();
+  if (n >= kWorkAreas || !state.resync_pending[n]) return false;
+  state.resync_pending[n] = false;
+  return true;
+}
+
 bool TakeSemaphoreUpdate() {
   SemaphoreControl* c = CurrentSemaphore();
   if (!c || c->Counter() == c->seen_counter) return false;

@@ -120,15 +120,8 @@ SemaphoreControl* CurrentSemaphore();
 // up: the counter last read differs from the one seen, which then becomes the one seen.
 bool TakeSemaphoreUpdate();
 
-// ---------------------------------------------------------------------------------------
-// Catching up with another program's change (soft_sync.cpp)
-
-// At the start of every step: when CheckIndexUpdates reports a change (or a write bracket
-// found one), the current record is read again and the controlling order found again at
-// it; past the last record the order is left at its end.
-void SoftSyncCheck();
-// Seeks the current record's key in order 1 and steps over equal keys to the record;
-// 212 "Record with key: ..." when a record its FOR condition admits is not there.
-void SoftSyncIndex();
+// A change found by this area's write bracket, taken once: its next step finds the
+// controlling order's place again as after a change reported by CheckIndexUpdates.
+bool TakePendingResync();
 
 }  // namespace zedra

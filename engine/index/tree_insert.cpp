@@ -113,12 +113,6 @@ void MakeNewRoot(int order, TagControl& tag, const Insertion& in) {
   tag.anchor_changed = true;
 }
 
-bool SatisfiesFor(TagControl& tag) {
-  if (!tag.for_condition) return true;
-  const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
-  return ok && *ok != 0;
-}
-
 // The insertion proper; raises its failures.
 void Insert(const uint8_t* key, int order) {
   TagControl& tag = *OrderAt(order);

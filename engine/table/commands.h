@@ -24,13 +24,19 @@ struct UseOptions {
   std::optional<bool> oem;     // default: set when header byte 29 names a DOS code page
   bool read_only = false;      // open for reading only (mode 64, or 16 exclusive): every
                                // write then fails with the platform's code
+  bool production_index = true;  // open the production index the header announces
 };
 
 // Opens a table into the current work area (closing what it held). "DBF" is added to a
 // name without extension; a name that does not exist as written is looked up
 // case-insensitively in its directory. A file that is not a valid table gets 210 "Not a
 // dBASE data file" with the file name and the failing check.
+// A table whose header (byte 28) announces a production index gets it opened, with its
+// first tag controlling; when the index is missing or fails to open the table stays in
+// natural order and ProductionIndexWarning() gives the index's error text.
 bool Use(const std::string& name, const UseOptions& options = {});
+// The error text of the production index the last Use could not open; empty otherwise.
+const std::string& ProductionIndexWarning();
 
 // Makes work area n (1..35) current; 220 for any other number.
 bool Select(int n);

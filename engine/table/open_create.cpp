@@ -100,9 +100,36 @@ bool ParseFields(const std::vector<uint8_t>& header, bool dbase2, std::vector<Fi
   return true;
 }
 
+std::string production_index_warning;
+
+// Opens the production index the header announces; a failure leaves the table in natural
+// order with the error kept as the warning.
+void OpenProductionIndex() {
+  const IndexHooks& ix = IndexHookTable();
+  if (CurrentArea()->header[kHdrProductionIndex] == 0 || !ix.OpenProductionIndex) return;
+  bool opened = false;
+  {
+    AutoReportScope quiet(false);
+    Errors().ErrorCode = 0;
+    try {
+      opened = ix.OpenProductionIndex();
+    } catch (const EZedraError&) {
+      opened = false;
+    }
+  }
+  if (opened && ErrorCode() == 0) return;
+  production_index_warning = GetErrorText();
+  Errors().ErrorCode = 0;
+  if (ix.CloseIndexes) ix.CloseIndexes();
+  Errors().ErrorCode = 0;
+}
+
 }  // namespace
 
+const std::string& ProductionIndexWarning() { return production_index_warning; }
+
 bool Use(const std::string& name, const UseOptions& options) {
+  production_index_warning.clear();
   if (CurrentArea()) {
     CloseArea();
     if (ErrorCode() != 0) return false;
@@ -201,6 +228,7 @@ bool Use(const std::string& name, const UseOptions& options) {
       return false;
     }
   }
+  if (options.production_index) OpenProductionIndex();
   GoTop();
   return ErrorCode() == 0;
 }

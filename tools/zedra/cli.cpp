@@ -57,13 +57,13 @@ const std::vector<Command> kCommands = {
      CmdDate},
     {"info", "info TABLE",
      "Prints a table's version byte, date of last update, record count, header and record\n"
-     "length, and its fields.",
+     "length, its fields, and its production index with the index's tags.",
      {},
      CmdInfo},
     {"list", "list TABLE [--csv] [--fields A,B] [--deleted] [--start N] [--count N]\n"
      "            [--filter EXPR] [--deleted-hidden] [--memo-width N] [--order TAG]\n"
      "            [--reverse] [--recno]",
-     "Lists records in natural order, deleted ones included (marked * unless hidden with\n"
+     "Lists records in natural order (also when the table has a production index), deleted ones included (marked * unless hidden with\n"
      "--deleted-hidden). --csv writes RFC 4180 CSV with a header line; --deleted adds a\n"
      "first column _deleted (T/F); --filter shows only records for which EXPR is true.\n"
      "Memo fields show the first line of their text, cut to --memo-width characters (40).\n"
@@ -130,6 +130,20 @@ const std::vector<Command> kCommands = {
      "the same name is replaced. A progress bar is drawn when standard error is a terminal.",
      {{"--file", "--tag", "--key", "--for"}, {"--unique", "--descending"}},
      CmdIndex},
+    {"seek", "seek TABLE --order TAG VALUE [--count N] [--fields A,B]",
+     "Seeks VALUE in a tag of the production index and prints Found or Not found and the\n"
+     "record the table stands on, with the next N-1 in the tag's order, as list prints\n"
+     "them. VALUE is read by the tag's key type: text (a shorter text finds the first key\n"
+     "that begins with it), a number, or a date as YYYY-MM-DD or YYYYMMDD. The exit status\n"
+     "is 0 when the value was found and 1 otherwise.",
+     {{"--order", "--count", "--fields"}, {}},
+     CmdSeek},
+    {"reindex", "reindex TABLE [--file NAME]",
+     "Rebuilds every tag of an index file (default: the production index) from its own\n"
+     "definitions, with the table opened exclusively. A progress bar is drawn when\n"
+     "standard error is a terminal.",
+     {{"--file"}, {}},
+     CmdReindex},
     {"tags", "tags TABLE [--file NAME]",
      "Lists the tags of an index file: name, key type, key length, entry length, keys per\n"
      "node, descending, unique, anchor block, root block, key expression, FOR condition.",

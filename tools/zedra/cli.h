@@ -5,6 +5,7 @@
 // ("Error # 222 (Corrupted index file)" and the message) and give a non-zero status.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <map>
 #include <set>
@@ -85,6 +86,9 @@ bool OpenProductionIndexForChange(std::ostream& err);
 bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue>* memos,
                  std::ostream& err, int* status);
 
+// The node cache the commands give an exclusive table's controlling order (bytes).
+inline constexpr uint32_t kToolIndexCacheBytes = 4u << 20;
+
 // Parses a decimal integer; false when the text is not one.
 bool ParseInt(const std::string& text, long long* value);
 
@@ -103,6 +107,8 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err);
 int CmdMemo(const Args& args, std::ostream& out, std::ostream& err);
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err);
 int CmdIndex(const Args& args, std::ostream& out, std::ostream& err);
+int CmdSeek(const Args& args, std::ostream& out, std::ostream& err);
+int CmdReindex(const Args& args, std::ostream& out, std::ostream& err);
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err);
 int CmdCheck(const Args& args, std::ostream& out, std::ostream& err);
 

@@ -59,6 +59,16 @@ class ProgressBar {
   uint32_t start_;
 };
 
+// A bar for the builds of the current table when standard error is a terminal (else
+// none); the caller ends the progress reports with SetIndexProgress(nullptr, 0).
+std::unique_ptr<ProgressBar> StartProgressBar() {
+  if (!platform::StandardErrorIsTerminal()) return nullptr;
+  auto bar = std::make_unique<ProgressBar>(uint32_t(std::max(RecCount(), 0)));
+  ProgressBar* drawn = bar.get();
+  SetIndexProgress([drawn](uint32_t tick, uint32_t ticks) { drawn->Draw(tick, ticks); }, 100);
+  return bar;
+}
+
 // The index file a build replaces, moved aside under a name of its own until the build
 // has succeeded: a failed build (a key that does not compile, a full disk) puts it back,
 // so that the file's tags are never lost to a failed rebuild. Moving needs no disk space.
@@ -116,7 +126,9 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   if (wanted.empty()) return UsageError(command, "at least one --tag is needed", err);
   for (const TagInfo& t : wanted)
     if (t.key.empty()) return UsageError(command, "tag " + t.name + " has no --key", err);
-  if (!Use(args.positional[0], OpenOptions())) return FailAndClose(err);
+  UseOptions alone = OpenOptions();
+  alone.production_index = false;  // the file is rebuilt, not used
+  if (!Use(args.positional[0], alone)) return FailAndClose(err);
   // The file's other tags are rebuilt from their own definitions.
   std::vector<TagInfo> tags;
   const std::string path = IndexPathOf(args);
@@ -144,11 +156,7 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
       }
     if (!replaced) tags.push_back(t);
   }
-  std::unique_ptr<ProgressBar> bar;
-  if (platform::StandardErrorIsTerminal()) {
-    bar = std::make_unique<ProgressBar>(uint32_t(std::max(RecCount(), 0)));
-    SetIndexProgress([&](uint32_t tick, uint32_t ticks) { bar->Draw(tick, ticks); }, 100);
-  }
+  const std::unique_ptr<ProgressBar> bar = StartProgressBar();
   KeptIndex kept(path);
   if (uint32_t error = kept.MoveAside(); error != 0) {
     err << "zedra index: " << path << " cannot be moved aside for the build: "
@@ -165,6 +173,42 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   kept.Drop();
   out << "Built " << tags.size() << (tags.size() == 1 ? " tag" : " tags") << " into "
       << IndexFileName(args.Value("--file")) << "\n";
+  CloseAllAreas();
+  return ReportEngineFailure(err);
+}
+
+int CmdReindex(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("reindex");
+  if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
+  UseOptions options;
+  options.exclusive = true;
+  options.production_index = false;  // the file to rebuild is opened below
+  if (!Use(args.positional[0], options)) return FailAndClose(err);
+  const std::string path = IndexPathOf(args);
+  if (!SetIndexTo(path)) return FailAndClose(err);
+  SetIndexCache(kToolIndexCacheBytes);
+  const size_t tags = IndexTagNames().size();
+  // As for index: the old file comes back when the rebuild fails.
+  KeptIndex kept(path);
+  if (uint32_t error = kept.MoveAside(); error != 0) {
+    err << "zedra reindex: " << path << " cannot be moved aside for the build: "
+        << ErrorText(uint16_t(error)) << "\n";
+    CloseAllAreas();
+    return 1;
+  }
+  const std::unique_ptr<ProgressBar> bar = StartProgressBar();
+  try {
+    Reindex();
+  } catch (const EZedraError&) {
+  }
+  SetIndexProgress(nullptr, 0);
+  if (ErrorCode() != 0) {
+    CloseIndexes();
+    kept.PutBack();
+    return FailAndClose(err);
+  }
+  kept.Drop();
+  out << "Rebuilt " << tags << (tags == 1 ? " tag" : " tags") << " of " << path << "\n";
   CloseAllAreas();
   return ReportEngineFailure(err);
 }
@@ -195,6 +239,7 @@ int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
   UseOptions options = OpenOptions();
   options.read_only = true;
+  options.production_index = false;  // the file is read on its own
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   std::vector<TagSummary> tags;
   std::string problem;
@@ -225,6 +270,7 @@ int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
   UseOptions options = OpenOptions();
   options.read_only = true;
+  options.production_index = false;  // the file is read on its own
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   const std::string path = IndexPathOf(args);
   const IndexCheck check = CheckIndexFile(path, args.Value("--tag"), args.Has("--built"));

@@ -1,5 +1,7 @@
 // zedra info, list, create and append: tables on the command line.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -7,11 +9,13 @@
 #include "base/dates.h"
 #include "base/errors.h"
 #include "base/files.h"
+#include "expr/day_numbers.h"
 #include "cli.h"
 #include "index/index.h"
 #include "memo/memo.h"
 #include "platform/platform.h"
 #include "table/commands.h"
+#include "table/hooks.h"
 
 namespace zedra::cli {
 namespace {
@@ -35,6 +39,24 @@ std::string VersionName(uint8_t v) {
   }
 }
 
+// The production index that Use could not open is named as a warning; the table is then
+// used in natural order.
+void WarnOfProductionIndex(const Command& command, std::ostream& err) {
+  std::string text = ProductionIndexWarning();
+  if (text.empty()) return;
+  const size_t cr = text.find("\r\n");
+  if (cr != std::string::npos) text.replace(cr, 2, " ");
+  err << "zedra " << command.name << ": warning: the production index is not used: " << text << "\n";
+}
+
+// --order TAG makes that tag of the production index controlling; without it the records
+// come in natural order, also when an index is open.
+bool ChooseOrder(const Args& args) {
+  if (args.Has("--order")) return SetOrderToTag(args.Value("--order"));
+  if (IndexHookTable().IndexOpen && IndexHookTable().IndexOpen()) Set_Order_To(0);
+  return ErrorCode() == 0;
+}
+
 // Opens the table named by the first argument into area 1; false after printing the
 // usage error or the engine's error.
 bool OpenTable(const Command& command, const Args& args, std::ostream& err, int* status,
@@ -50,6 +72,7 @@ bool OpenTable(const Command& command, const Args& args, std::ostream& err, int*
     if (*status == 0) *status = 1;
     return false;
   }
+  WarnOfProductionIndex(command, err);
   return true;
 }
 
@@ -135,6 +158,85 @@ std::string CsvQuote(const std::string& s) {
   return out + "\"";
 }
 
+// Prints the rows as list does: CSV (RFC 4180, CR LF), or columns sized to their widest
+// cell.
+void PrintRows(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+               bool csv, std::ostream& out) {
+  if (csv) {
+    auto emit = [&](const std::vector<std::string>& cells) {
+      for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvQuote(cells[i]);
+      out << "\r\n";
+    };
+    emit(header);
+    for (const auto& row : rows) emit(row);
+  } else {
+    std::vector<size_t> width(header.size());
+    for (size_t i = 0; i < header.size(); ++i) width[i] = Utf8Length(header[i]);
+    for (const auto& row : rows)
+      for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Length(row[i]));
+    auto emit = [&](const std::vector<std::string>& cells) {
+      std::string line;
+      for (size_t i = 0; i < cells.size(); ++i) {
+        line += cells[i];
+        if (i + 1 < cells.size()) line += std::string(width[i] - Utf8Length(cells[i]) + 2, ' ');
+      }
+      out << line << "\n";
+    };
+    emit(header);
+    for (const auto& row : rows) emit(row);
+  }
+}
+
+// The header and one row of the current record as list prints them.
+struct RowFormat {
+  std::vector<int> fields;
+  bool csv = false;
+  bool show_deleted = false;
+  bool show_recno = false;
+
+  std::vector<std::string> Header(const DbfArea& area) const {
+    std::vector<std::string> header;
+    if (show_recno) header.push_back("_recno");
+    if (csv && show_deleted) header.push_back("_deleted");
+    if (!csv) header.push_back("Record#");
+    for (int k : fields) header.push_back(NameForOutput(area.fields[k - 1]));
+    return header;
+  }
+  std::vector<std::string> Row() const {
+    std::vector<std::string> row;
+    if (show_recno) row.push_back(std::to_string(RecNo()));
+    if (csv && show_deleted) row.push_back(Deleted() ? "T" : "F");
+    if (!csv) row.push_back(std::to_string(RecNo()) + (Deleted() ? " *" : ""));
+    for (int k : fields) row.push_back(ListValue(k));
+    return row;
+  }
+};
+
+// The fields of --fields (all without it); false after the usage error, with the tables
+// closed.
+bool ListedFields(const Command& command, const Args& args, std::ostream& err, std::vector<int>* fields,
+                  int* status) {
+  const DbfArea& area = *CurrentArea();
+  if (!args.Has("--fields")) {
+    for (int k = 1; k <= area.field_count; ++k) fields->push_back(k);
+    return true;
+  }
+  std::stringstream names(args.Value("--fields"));
+  std::string name;
+  while (std::getline(names, name, ',')) {
+    int k = FieldNumberUtf8(AllTrim(name));
+    if (k == 0) {
+      // The message is made before the area (and its file name) goes.
+      const std::string message = "no field \"" + name + "\" in " + area.file_name;
+      CloseAllAreas();
+      *status = UsageError(command, message, err);
+      return false;
+    }
+    fields->push_back(k);
+  }
+  return true;
+}
+
 }  // namespace
 
 int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
@@ -159,6 +261,13 @@ int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
       << "Record length: " << area.record_length << "\n"
       << "Fields:        " << int(area.field_count) << "\n";
   if (area.has_memo) out << "Memo file:     " << ForceExtension(area.file_name, MemoFileExt(version)) << "\n";
+  if (CurrentAreaIndex().file.file.IsOpen()) {
+    const std::vector<std::string> tags = IndexTagNames();
+    std::string names;
+    for (const std::string& t : tags) names += (names.empty() ? "" : ", ") + t;
+    out << "Index file:    " << CurrentAreaIndex().file.name << " (production)\n"
+        << "Tags:          " << (names.empty() ? "none" : names) << "\n";
+  }
   out << "\n  #  Name        Type  Length  Decimals\n";
   for (int k = 1; k <= area.field_count; ++k) {
     const FieldDesc& f = area.fields[k - 1];
@@ -187,47 +296,18 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
   list_memo_width = size_t(memo_width);
   int status = 0;
   if (!OpenTable(command, args, err, &status, true)) return status;
-  const DbfArea& area = *CurrentArea();
-
-  std::vector<int> fields;
-  if (args.Has("--fields")) {
-    std::stringstream names(args.Value("--fields"));
-    std::string name;
-    while (std::getline(names, name, ',')) {
-      int k = FieldNumberUtf8(AllTrim(name));
-      if (k == 0) {
-        // The message is made before the area (and its file name) goes.
-        const std::string message = "no field \"" + name + "\" in " + area.file_name;
-        CloseAllAreas();
-        return UsageError(command, message, err);
-      }
-      fields.push_back(k);
-    }
-  } else {
-    for (int k = 1; k <= area.field_count; ++k) fields.push_back(k);
-  }
+  RowFormat format;
+  if (!ListedFields(command, args, err, &format.fields, &status)) return status;
   if (args.Has("--deleted-hidden")) SetDeleted(true);
-  if (args.Has("--filter") && !SetFilter(args.Value("--filter"))) {
-    status = ReportEngineFailure(err);
-    CloseAllAreas();
-    return status ? status : 1;
-  }
-  if (args.Has("--order") && (!SetIndexTo("") || !SetOrderToTag(args.Value("--order")))) {
-    status = ReportEngineFailure(err);
-    CloseAllAreas();
-    return status ? status : 1;
-  }
-  const bool csv = args.Has("--csv");
-  const bool show_deleted = args.Has("--deleted");
-  const bool show_recno = csv && args.Has("--recno");
+  if (args.Has("--filter") && !SetFilter(args.Value("--filter"))) return FailAndClose(err);
+  if (!ChooseOrder(args)) return FailAndClose(err);
+  format.csv = args.Has("--csv");
+  format.show_deleted = args.Has("--deleted");
+  format.show_recno = format.csv && args.Has("--recno");
   const bool reverse = args.Has("--reverse");
 
   // Rows are collected first so that the plain listing can size its columns.
-  std::vector<std::string> header;
-  if (show_recno) header.push_back("_recno");
-  if (csv && show_deleted) header.push_back("_deleted");
-  if (!csv) header.push_back("Record#");
-  for (int k : fields) header.push_back(NameForOutput(area.fields[k - 1]));
+  const std::vector<std::string> header = format.Header(*CurrentArea());
   std::vector<std::vector<std::string>> rows;
 
   if (start > 1) {
@@ -240,12 +320,7 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
   }
   const auto at_end = [reverse] { return reverse ? Bof() || Eof() : Eof(); };
   while (ErrorCode() == 0 && !at_end() && (count < 0 || (long long)rows.size() < count)) {
-    std::vector<std::string> row;
-    if (show_recno) row.push_back(std::to_string(RecNo()));
-    if (csv && show_deleted) row.push_back(Deleted() ? "T" : "F");
-    if (!csv) row.push_back(std::to_string(RecNo()) + (Deleted() ? " *" : ""));
-    for (int k : fields) row.push_back(ListValue(k));
-    rows.push_back(std::move(row));
+    rows.push_back(format.Row());
     Skip(reverse ? -1 : 1);
   }
   if (ErrorCode() != 0) {
@@ -253,29 +328,7 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     CloseAllAreas();
     return status;
   }
-  if (csv) {
-    auto emit = [&](const std::vector<std::string>& cells) {
-      for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvQuote(cells[i]);
-      out << "\r\n";
-    };
-    emit(header);
-    for (const auto& row : rows) emit(row);
-  } else {
-    std::vector<size_t> width(header.size());
-    for (size_t i = 0; i < header.size(); ++i) width[i] = Utf8Length(header[i]);
-    for (const auto& row : rows)
-      for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Length(row[i]));
-    auto emit = [&](const std::vector<std::string>& cells) {
-      std::string line;
-      for (size_t i = 0; i < cells.size(); ++i) {
-        line += cells[i];
-        if (i + 1 < cells.size()) line += std::string(width[i] - Utf8Length(cells[i]) + 2, ' ');
-      }
-      out << line << "\n";
-    };
-    emit(header);
-    for (const auto& row : rows) emit(row);
-  }
+  PrintRows(header, rows, format.csv, out);
   CloseAllAreas();
   return ReportEngineFailure(err);
 }
@@ -387,6 +440,69 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
   out << "Appended record " << RecNo() << "\n";
   CloseAllAreas();
   return ReportEngineFailure(err);
+}
+
+namespace {
+
+// VALUE read by the key type of the controlling order: text as given (UTF-8 into
+// Windows-1252), a number, or a date as YYYY-MM-DD or YYYYMMDD. False when the value is
+// not of that type.
+bool SeekValue(const std::string& value, bool* found) {
+  const TagControl* tag = OrderAt(1);
+  if (!tag) return false;
+  switch (tag->KeyType()) {
+    case 'C':
+      *found = Seek(platform::Utf8ToCp1252(value));
+      return true;
+    case 'D': {
+      std::string dtos = AllTrim(value);
+      if (dtos.size() == 10 && dtos[4] == '-' && dtos[7] == '-') dtos = dtos.substr(0, 4) + dtos.substr(5, 2) + dtos.substr(8, 2);
+      const double day = dtos.size() == 8 ? DtosToDay(dtos) : 1.0E100;
+      if (day >= 1.0E100) return false;
+      *found = Seek(day);
+      return true;
+    }
+    default: {
+      const std::string text = AllTrim(value);
+      char* end = nullptr;
+      const double number = std::strtod(text.c_str(), &end);
+      if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(number)) return false;
+      *found = Seek(number);
+      return true;
+    }
+  }
+}
+
+}  // namespace
+
+int CmdSeek(const Args& args, std::ostream& out, std::ostream& err) {
+  const Command& command = *FindCommand("seek");
+  if (args.positional.size() != 2) return UsageError(command, "a table name and a value are needed", err);
+  if (!args.Has("--order")) return UsageError(command, "--order TAG names the tag to seek in", err);
+  long long count = 1;
+  if (args.Has("--count") && (!ParseInt(args.Value("--count"), &count) || count < 1))
+    return UsageError(command, "--count needs a number from 1", err);
+  int status = 0;
+  if (!OpenTable(command, args, err, &status, true)) return status;
+  SetIndexCache(kToolIndexCacheBytes);
+  RowFormat format;
+  if (!ListedFields(command, args, err, &format.fields, &status)) return status;
+  if (!ChooseOrder(args)) return FailAndClose(err);
+  bool found = false;
+  if (!SeekValue(args.positional[1], &found)) {
+    const char type = OrderAt(1)->KeyType();
+    CloseAllAreas();
+    return UsageError(command, std::string("the tag's keys are ") + (type == 'D' ? "dates" : "numbers") + ": \"" +
+                                   args.positional[1] + "\" is not one", err);
+  }
+  if (ErrorCode() != 0) return FailAndClose(err);
+  std::vector<std::vector<std::string>> rows;
+  for (; ErrorCode() == 0 && !Eof() && (long long)rows.size() < count; Skip(1)) rows.push_back(format.Row());
+  if (ErrorCode() != 0) return FailAndClose(err);
+  out << (found ? "Found" : rows.empty() ? "Not found (past the last key)" : "Not found") << "\n";
+  if (!rows.empty()) PrintRows(format.Header(*CurrentArea()), rows, false, out);
+  CloseAllAreas();
+  return found ? 0 : 1;
 }
 
 }  // namespace zedra::cli
