@@ -5,8 +5,10 @@
 // The same again with a memo field rewritten at every replacement.
 //
 // Each run lasts ZEDRA_SHARED_SECONDS seconds (default kDefaultSeconds).
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <random>
@@ -189,6 +191,93 @@ class SharedIndexTest : public IndexTest {
     EXPECT_EQ(RecCount(), kSeeds + appended);
   }
 };
+
+// In a program: the names of the records in natural order.
+std::vector<std::string> Names() {
+  std::vector<std::string> names;
+  for (int32_t r = 1; r <= RecCount(); ++r) {
+    Dbf4RawGo(r);
+    names.push_back(FieldText(1));
+  }
+  return names;
+}
+
+// A writer killed at each write of an append inside its write bracket (the first write
+// marks the writer in the semaphore file, the record and the keys of the three tags
+// follow): the others time out
+// writing while readers go on, no record written before is lost, `zedra check` passes or
+// names the damaged tag, `zedra reindex` repairs it, and once everybody has stopped the
+// next program logs in afresh and writes again.
+TEST_F(SharedIndexTest, AWriterKilledInsideItsWriteBracketLosesNoRecord) {
+  MakeTable(false);
+  const std::string zedra = ZEDRA_TOOL_PATH;
+  for (int kill_at : {2, 3, 4, 5}) {
+    SCOPED_TRACE("killed at write " + std::to_string(kill_at));
+    const std::string before = "before-" + std::to_string(kill_at);
+    Gate h_in, h_walk, h_walked, w_in;
+    Program holder([&] {
+      int failed = Check(Use(Table()) && SetIndexTo(""), "reader joins");
+      h_in.Post();
+      h_walk.Await();
+      GoTop();
+      for (int n = 0; !Eof() && ErrorCode() == 0 && n < 1000; ++n) Skip(1);
+      failed += Check(ErrorCode() != 1202, "reads on");
+      h_walked.Post();
+      return failed;
+    });
+    ASSERT_TRUE(h_in.Await());
+    Program writer([&] {
+      WaitForLocks();
+      if (!Use(Table()) || !SetIndexTo("")) return Check(false, "writer joins");
+      ClearRecord();
+      SetFieldText(1, before);
+      if (!AppendRecord()) return Check(false, "appends " + before);
+      int writes = 0;
+      platform::SetFaultHook([&](platform::FileChange change, size_t*) {
+        if (change == platform::FileChange::Write && ++writes == kill_at) raise(SIGKILL);
+        return 0u;
+      });
+      w_in.Post();
+      ClearRecord();
+      SetFieldText(1, "killed");
+      AppendRecord();
+      return Check(false, "was not killed");
+    });
+    ASSERT_TRUE(w_in.Await());
+    EXPECT_EQ(writer.Wait(), -1);
+    Program second([&] {
+      if (!Use(Table()) || !SetIndexTo("")) return Check(false, "second writer joins");
+      Semaphores().SemaphoreTimeout = 1;
+      ClearRecord();
+      SetFieldText(1, "second");
+      return Check(!AppendRecord() && ErrorCode() == 1202 &&
+                       Errors().PendingMessage.find("1 second timeout, cannot read: ") == 0,
+                   "times out");
+    });
+    EXPECT_EQ(second.Wait(), 0);
+    h_walk.Post();
+    ASSERT_TRUE(h_walked.Await());
+    EXPECT_EQ(holder.Wait(), 0);
+
+    std::string out;
+    const int checked = RunCommand(zedra + " check " + Table() + " 2>&1", &out);
+    EXPECT_TRUE(checked == 0 || out.find("problem") != std::string::npos) << out;
+    EXPECT_EQ(RunCommand(zedra + " reindex " + Table() + " 2>&1", &out), 0) << out;
+    EXPECT_EQ(RunCommand(zedra + " check " + Table() + " 2>&1", &out), 0) << out;
+    // Everybody has stopped: the next program starts the file afresh and writes.
+    Program next([&] {
+      if (!Use(Table()) || !SetIndexTo("")) return Check(false, "next writer joins");
+      ClearRecord();
+      SetFieldText(1, "after-" + std::to_string(kill_at));
+      const std::vector<std::string> names = Names();
+      return Check(std::count(names.begin(), names.end(), before) == 1, "keeps " + before) +
+             Check(AppendRecord(), "appends after the crash");
+    });
+    EXPECT_EQ(next.Wait(), 0);
+    EXPECT_FALSE(platform::FileExists(File("SHARED.@S@")));
+  }
+  EXPECT_EQ(RunCommand(zedra + " check " + Table() + " 2>&1", nullptr), 0);
+}
 
 TEST_F(SharedIndexTest, WritersAndReadersShareTheProductionIndex) { Run(false); }
 
