@@ -335,6 +335,9 @@ struct TagInfo {
 // Creates the index file (replacing one of that name; empty: the production index) and
 // builds every tag; the file is closed afterwards.
 bool MakeIndex(const std::vector<TagInfo>& tags, const std::string& name);
+// Builds the tags into a temporary file beside the index file, renames it over the file
+// and opens it; a failure leaves the old file as it was, open again.
+bool RebuildIndexFile(const std::vector<TagInfo>& tags, const std::string& file_name);
 // MakeIndex followed by SetIndexTo of the same name: the new file opened with tag 1
 // controlling.
 bool MakeIndexAndOpen(const std::vector<TagInfo>& tags, const std::string& name);

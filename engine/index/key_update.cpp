@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "expr/expr.h"
 #include "index/index_internal.h"
+#include "index/node_edit.h"
 #include "table/hooks.h"
 
 namespace zedra {
@@ -37,13 +38,6 @@ class NaturalOrderOff {
   bool saved_;
 };
 
-bool ForAdmits(TagControl& tag) {
-  if (!tag.for_condition) return true;
-  const auto* ok = static_cast<const int32_t*>(Evaluate(tag.for_condition));
-  if (!ok) Errors().ErrorCode = 0;  // a condition that cannot be evaluated holds no record
-  return ok && *ok != 0;
-}
-
 // The current record's key for the order (zeros when the key cannot be made).
 KeyBytes RecordKey(int order) {
   KeyBytes key{};
@@ -54,9 +48,17 @@ KeyBytes RecordKey(int order) {
   return key;
 }
 
+// Order 1 is positioned on the current record (after an insertion it is on the new key).
+bool OnCurrentRecord() {
+  const TagControl* first = OrderAt(1);
+  const DbfArea* area = CurrentArea();
+  return first && area && !first->eof && first->current_node_number > 0 &&
+         int32_t(GetLE32(first->current_entry)) == area->current_record;
+}
+
 void AfterChange() {
   FlushIndexHeader();
-  if (IndexHookTable().SyncToRecord) IndexHookTable().SyncToRecord();
+  if (!OnCurrentRecord() && IndexHookTable().SyncToRecord) IndexHookTable().SyncToRecord();
 }
 
 // Runs a change of the orders with failures recorded quietly, then records the first one
@@ -70,8 +72,8 @@ void Reported(F change) {
     Errors().ErrorCode = 0;
     try {
       change();
-    } catch (const EZedraError&) {
-      if (ErrorCode() == 0) Errors().ErrorCode = index::kErrInternal;
+    } catch (const EZedraError& e) {
+      index::KeepRaised(e);
     }
     code = ErrorCode();
     message = Errors().PendingMessage;
@@ -131,7 +133,7 @@ void NoteKeysBeforeReplace() {
   for (int k = 1; k <= mdx::kMaxTags; ++k) {
     TagControl* tag = OrderAt(k);
     if (!tag) continue;
-    before.member[size_t(k)] = ForAdmits(*tag);
+    before.member[size_t(k)] = index::SatisfiesFor(*tag);
     before.keys[size_t(k)] = RecordKey(k);
   }
   area->record.swap(old);
@@ -153,7 +155,7 @@ void CompareKeys() {
       TagControl* tag = OrderAt(k);
       if (!tag) continue;
       const KeyBytes key = RecordKey(k);
-      const bool member = ForAdmits(*tag);
+      const bool member = index::SatisfiesFor(*tag);
       KeyBytes old{};
       bool old_member = true;
       if (known) {

@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
 
+#include "base/errors.h"
 #include "base/files.h"
 #include "index/index.h"
 
@@ -28,6 +31,12 @@ inline bool CountFits(const TagControl& tag, int n) {
 // Whether a node of n keys takes one more.
 inline bool NodeHasRoom(const TagControl& tag, int n) {
   return n < tag.MaxKeys() && 1016 - n * int(tag.EntryLength()) > 3 && CountFits(tag, n + 1);
+}
+
+// Sets an entry's key, zero-padded to the entry length.
+inline void SetEntryKey(const TagControl& tag, uint8_t* entry, const uint8_t* key) {
+  std::memset(entry + 4, 0, tag.EntryLength() - 4u);
+  std::memcpy(entry + 4, key, tag.KeyLength());
 }
 
 // Opens a gap at entry i of a node of n keys (the trailing pointer moves along) and
@@ -79,6 +88,21 @@ inline int SlotOfChild(const TagControl& tag, uint8_t* node, int32_t child, int 
 }  // namespace zedra::index
 
 namespace zedra::index {
+
+// A raised failure caught by the tree changes stays the last error with its message
+// (the exception's text is the code's text, a line break and the message).
+void KeepRaised(const EZedraError& e);
+
+// Whether the current record belongs to the order: no FOR condition, or one that holds
+// (one that cannot be evaluated holds no record).
+bool SatisfiesFor(TagControl& tag);
+
+// Runs one tree change of an order with failures recorded quietly: its result, or -1
+// when it raised (the failure then is the last error). The navigated order and the
+// insert mode are the same afterwards.
+int TreeChange(int order, const std::function<int()>& change);
+// Raises 222 with the problem, the tag and the operation.
+[[noreturn]] void RaiseCorrupt(int order, const std::string& what, const char* operation);
 
 // Node I/O of the tree changes; each raises the failure it records.
 void ReadNode(int order, int32_t block, uint8_t* image);

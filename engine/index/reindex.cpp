@@ -37,11 +37,13 @@ void Reindex() {
   if (a.file.name.empty()) return;
   const int controlling = CurrentOrder();
   const std::string controlling_name = controlling > 0 ? EntryName(a.file, controlling) : std::string();
-  Set_Order_To(1);
-  if (ErrorCode() != 0) return;
+  // The definitions are taken by tag number from whichever slot holds each tag: making
+  // tag 1 controlling first would position the orders on records that a pack has moved.
   std::vector<TagInfo> tags;
   for (int k = 1; k <= a.file.TagCount(); ++k) {
-    const TagControl* tag = OrderAt(k);
+    const TagControl* tag = nullptr;
+    for (int slot = 1; slot <= mdx::kMaxTags && !tag; ++slot)
+      if (OrderAt(slot) && OrderAt(slot)->tag_number == k) tag = OrderAt(slot);
     if (!tag) continue;
     const uint8_t flags = tag->anchor[mdx::kAncFlags];
     tags.push_back(TagInfo{EntryName(a.file, k), AnchorText(*tag, mdx::kAncKeyExpr),
@@ -49,7 +51,7 @@ void Reindex() {
                            uint8_t((flags & mdx::kFlagDescending) != 0), uint8_t((flags & mdx::kFlagUnique) != 0)});
   }
   const std::string file_name = a.file.name;
-  if (!MakeIndexAndOpen(tags, file_name)) return;
+  if (!RebuildIndexFile(tags, file_name)) return;
   // By the exact name: a prefix could pick an earlier tag whose name begins with it.
   const int k = controlling_name.empty() ? 0 : FindTagEntry(CurrentAreaIndex().file, controlling_name);
   Set_Order_To(k);

@@ -18,14 +18,10 @@ using index::NodeKeys;
 using KeyBytes = std::array<uint8_t, mdx::kMaxKeyLength + 1>;
 
 [[noreturn]] void RaiseCorrupt(int order, const std::string& what) {
-  RaiseError(index::kErrCorrupt, what + ": " + TagDescription(order) + " [DeleteKey]");
-  throw EZedraError(Errors().PendingMessage);
+  index::RaiseCorrupt(order, what, "DeleteKey");
 }
 
-void SetEntryKey(const TagControl& tag, uint8_t* entry, const uint8_t* key) {
-  std::memset(entry + 4, 0, tag.EntryLength() - 4u);
-  std::memcpy(entry + 4, key, tag.KeyLength());
-}
+using index::SetEntryKey;
 
 // Makes the parent of `child` current (from the node path); 0 above the root.
 int32_t EnterParent(int order) {
@@ -164,31 +160,18 @@ int FindTarget(int order, TagControl& tag, const uint8_t* key, int32_t target) {
 int DeleteKey(const uint8_t* key, int order, int32_t target) {
   TagControl* tag = OrderAt(order);
   if (!tag || !CurrentArea() || !key) return -1;
-  IndexState& s = Indexes();
-  const int navigated = s.navigated_order;
-  const bool insert_mode = s.insert_mode;
-  s.navigated_order = order;
-  s.insert_mode = false;
   KeyBytes sought{};
   std::memcpy(sought.data(), key, tag->KeyLength());
-  int result = 0;
-  {
-    AutoReportScope quiet(false);
-    try {
-      result = FindTarget(order, *tag, sought.data(), target);
-      if (result == 1) {
-        index::CheckNodeCount(order, tag->current_node_number, tag->current_node);
-        RemoveCurrent(order, *tag);
-        if (tag->anchor_changed) WriteAnchor(order);
-      }
-    } catch (const EZedraError&) {
-      if (ErrorCode() == 0) Errors().ErrorCode = index::kErrInternal;
-      result = -1;
+  return index::TreeChange(order, [&] {
+    Indexes().insert_mode = false;
+    const int found = FindTarget(order, *tag, sought.data(), target);
+    if (found == 1) {
+      index::CheckNodeCount(order, tag->current_node_number, tag->current_node);
+      RemoveCurrent(order, *tag);
+      if (tag->anchor_changed) WriteAnchor(order);
     }
-  }
-  s.navigated_order = navigated;
-  s.insert_mode = insert_mode;
-  return result;
+    return found;
+  });
 }
 
 }  // namespace zedra

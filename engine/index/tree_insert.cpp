@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/errors.h"
-#include "expr/expr.h"
 #include "index/index_internal.h"
 #include "index/node_edit.h"
 
@@ -28,14 +27,10 @@ struct Insertion {
 };
 
 [[noreturn]] void RaiseCorrupt(int order, const std::string& what) {
-  RaiseError(index::kErrCorrupt, what + ": " + TagDescription(order) + " [AppendIndex]");
-  throw EZedraError(Errors().PendingMessage);
+  index::RaiseCorrupt(order, what, "AppendIndex");
 }
 
-void SetEntryKey(const TagControl& tag, uint8_t* entry, const uint8_t* key) {
-  std::memset(entry + 4, 0, tag.EntryLength() - 4u);
-  std::memcpy(entry + 4, key, tag.KeyLength());
-}
+using index::SetEntryKey;
 
 // The entry for the new right half goes in beside the entry (slot) of the node that was
 // split: that entry gets the left half's greatest key, the new one follows it. When the
@@ -134,7 +129,7 @@ void Insert(const uint8_t* key, int order) {
   int32_t block = tag.current_node_number;
   uint8_t* node = tag.current_node;
   int index = tag.current_index;
-  bool leaf = true;
+  bool leaf = true, split = false;
   for (;;) {
     index::CheckNodeCount(order, block, node);
     const int n = NodeKeys(node);
@@ -149,6 +144,7 @@ void Insert(const uint8_t* key, int order) {
       index::WriteNode(order, block, node);
       break;
     }
+    split = true;
     auto right = SplitNode(order, node, leaf);
     if (!right) {
       SetError(index::kErrMemory, " [AppendIndex]");
@@ -178,7 +174,14 @@ void Insert(const uint8_t* key, int order) {
   tag.anchor_changed = true;
   WriteAnchor(order);
 
-  if (order == 1 && in.landing_index >= 0) {
+  if (order == 1 && in.landing_index >= 0 && !split) {
+    // No split: the path still leads to the leaf that took the key.
+    tag.current_index = in.landing_index;
+    tag.current_entry = NodeEntry(tag, node, in.landing_index);
+    tag.current_key = sought;
+    tag.bof = tag.eof = false;
+    s.found = true;
+  } else if (order == 1 && in.landing_index >= 0) {
     SeekKey(1, sought.data());
     for (int guard = 0; !tag.eof && guard <= CurrentArea()->record_count; ++guard) {
       if (tag.current_node_number == in.landing_node && tag.current_index == in.landing_index) break;
@@ -215,29 +218,15 @@ int AppendIndex(const uint8_t* key, int order) {
   TagControl* tag = OrderAt(order);
   DbfArea* area = CurrentArea();
   if (!tag || !area || !key) return -1;
-  IndexState& s = Indexes();
-  const int navigated = s.navigated_order;
-  int result = 0;
-  {
-    AutoReportScope quiet(false);
-    try {
-      if (SatisfiesFor(*tag)) {
-        if (tag->for_condition && tag->anchor[mdx::kAncForHasKeys] == 0) {
-          tag->anchor[mdx::kAncForHasKeys] = 1;
-          tag->anchor_changed = true;
-        }
-        Insert(key, order);
-      } else {
-        Errors().ErrorCode = 0;  // a FOR condition that cannot be evaluated holds no record
-      }
-    } catch (const EZedraError&) {
-      if (ErrorCode() == 0) Errors().ErrorCode = index::kErrInternal;
-      result = -1;
+  return index::TreeChange(order, [&] {
+    if (!index::SatisfiesFor(*tag)) return 0;
+    if (tag->for_condition && tag->anchor[mdx::kAncForHasKeys] == 0) {
+      tag->anchor[mdx::kAncForHasKeys] = 1;
+      tag->anchor_changed = true;
     }
-  }
-  s.insert_mode = false;
-  s.navigated_order = navigated;
-  return result;
+    Insert(key, order);
+    return 0;
+  });
 }
 
 }  // namespace zedra

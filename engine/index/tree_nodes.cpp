@@ -20,6 +20,48 @@ constexpr int kMaxDepth = 64;
 
 }  // namespace
 
+void KeepRaised(const EZedraError& e) {
+  const std::string text = e.what();
+  const size_t end = text.find("\r\n");
+  ErrorState& errors = Errors();
+  if (errors.ErrorCode == 0) errors.ErrorCode = kErrInternal;
+  errors.LastError = errors.ErrorCode;
+  errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
+}
+
+bool SatisfiesFor(TagControl& tag) {
+  const uint16_t before = ErrorCode();
+  const bool holds = zedra::SatisfiesFor(tag);
+  // A condition that cannot be evaluated holds no record; the change goes on.
+  if (!holds) Errors().ErrorCode = before;
+  return holds;
+}
+
+int TreeChange(int order, const std::function<int()>& change) {
+  IndexState& s = Indexes();
+  const int navigated = s.navigated_order;
+  const bool insert_mode = s.insert_mode;
+  s.navigated_order = order;
+  int result;
+  {
+    AutoReportScope quiet(false);
+    try {
+      result = change();
+    } catch (const EZedraError& e) {
+      KeepRaised(e);
+      result = -1;
+    }
+  }
+  s.navigated_order = navigated;
+  s.insert_mode = insert_mode;
+  return result;
+}
+
+void RaiseCorrupt(int order, const std::string& what, const char* operation) {
+  RaiseError(kErrCorrupt, what + ": " + TagDescription(order) + " [" + operation + "]");
+  throw EZedraError(Errors().PendingMessage);
+}
+
 void ReadNode(int order, int32_t block, uint8_t* image) {
   if (block <= 0) {
     RaiseError(kErrCorrupt, "Invalid Node Number (" + std::to_string(block) + "): " +
@@ -32,9 +74,11 @@ void ReadNode(int order, int32_t block, uint8_t* image) {
 void WriteNode(int order, int32_t block, uint8_t* image) {
   if (!SeekAndWrite(order, block, image)) RaisePending();
   if (order != 1) return;
-  for (NodeCache::Slot& slot : CurrentAreaIndex().cache.slots)
-    if (slot.image && slot.block == block && slot.image != image)
-      std::memcpy(slot.image, image, mdx::kNodeSize);
+  NodeCache& cache = CurrentAreaIndex().cache;
+  if (auto hit = cache.where.find(block); hit != cache.where.end() && hit->second < cache.slots.size()) {
+    uint8_t* cached = cache.slots[hit->second].image;
+    if (cached && cached != image) std::memcpy(cached, image, mdx::kNodeSize);
+  }
 }
 
 int32_t NewNodeBlock(int order) {

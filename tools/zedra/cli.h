@@ -68,11 +68,6 @@ int FailAndClose(std::ostream& err);
 int UsageError(const Command& command, const std::string& message, std::ostream& err);
 const Command* FindCommand(const std::string& name);
 
-// True, with the reason printed, when the current table has a production index on disk
-// that changing its records would leave out of step with them: indexes are not yet kept
-// up to date as records change, so such a table is not changed at all.
-bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err);
-
 // The options for opening a table: shared unless --exclusive was given.
 UseOptions OpenOptions(bool read_only = false);
 // Opens the production index of the current table when its header marks one and the

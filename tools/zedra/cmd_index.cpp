@@ -213,19 +213,8 @@ int CmdReindex(const Args& args, std::ostream& out, std::ostream& err) {
   return ReportEngineFailure(err);
 }
 
-bool RefusesChangeForProductionIndex(const Command& command, std::ostream& err) {
-  const DbfArea& area = *CurrentArea();
-  if (area.header[kHdrProductionIndex] == 0) return false;
-  const std::string index = platform::ResolveCase(IndexFileName(""));
-  if (!platform::FileExists(index)) return false;
-  err << "zedra " << command.name << ": " << area.file_name << " has the production index "
-      << index << ", which changed records would leave out of step (index maintenance is "
-      << "not available yet); nothing was changed\n";
-  CloseAllAreas();
-  return true;
-}
-
 bool OpenProductionIndexForChange(std::ostream& err) {
+  if (IndexActive()) return true;
   const DbfArea& area = *CurrentArea();
   if (area.header[kHdrProductionIndex] == 0) return true;
   if (!platform::FileExists(platform::ResolveCase(IndexFileName("")))) return true;

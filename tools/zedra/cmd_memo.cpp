@@ -83,7 +83,6 @@ int CmdPack(const Args& args, std::ostream& out, std::ostream& err) {
   UseOptions options = OpenOptions();
   options.exclusive = true;
   if (!Use(args.positional[0], options)) return FailAndClose(err);
-  if (RefusesChangeForProductionIndex(command, err)) return 1;
   const std::string memo_name = CurrentArea()->memo ? CurrentArea()->memo->file_name : "";
   const uint64_t memo_before = memo_name.empty() ? 0 : SizeOf(memo_name);
   const int32_t before = RecCount();

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,16 @@ inline std::vector<uint32_t> Records(const std::vector<LeafEntry>& entries) {
   std::vector<uint32_t> r;
   for (const LeafEntry& e : entries) r.push_back(e.record);
   return r;
+}
+
+// The record numbers of a tag in the order XBase::Index (another reader) walks it.
+inline std::vector<uint32_t> XBaseOrder(const std::string& mdx, const std::string& tag) {
+  std::string out;
+  EXPECT_EQ(RunCommand("perl " ZEDRA_INDEX_TEST_DIR "/xbase_walk.pl '" + mdx + "' " + tag, &out), 0) << out;
+  std::vector<uint32_t> records;
+  std::istringstream in(out);
+  for (uint32_t r; in >> r;) records.push_back(r);
+  return records;
 }
 
 }  // namespace zedra::testing

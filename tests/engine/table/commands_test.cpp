@@ -427,7 +427,7 @@ TEST_F(CommandsTest, RecordChangesAreRefusedWhileAnOpenIndexCannotBeMaintained) 
   // An index layer without the maintenance entries.
   ix.RecordAppended = nullptr;
   ix.RecordReplaced = nullptr;
-  ix.Reindex = nullptr;
+  ix.Reindex = nullptr;  // an index that cannot be rebuilt either
   AutoReportScope quiet(false);
   ASSERT_TRUE(Goto(1));
   EXPECT_FALSE(AppendBlank());
