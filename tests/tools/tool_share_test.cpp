@@ -44,6 +44,10 @@ TEST(ToolShareTest, TimeoutsSharingAndMissingRoomForTheSemaphoreFileAreReported)
   EXPECT_NE(run.err.find("Error # 1202 "), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("1 second timeout, cannot read: " + dir.File("T.@S@") + "\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("then delete " + dir.File("T.@S@")), std::string::npos) << run.err;
+  // Checking is reading: it shares the index with the other reader.
+  run = Tool({"check", table});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("NAME: OK (1 key"), std::string::npos) << run.out;
   run = Tool({"list", "--exclusive", "--wait", "0", table});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err.rfind("Error # 32 ", 0), 0u) << run.err;

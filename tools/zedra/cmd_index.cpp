@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "cli.h"
 #include "index/index.h"
+#include "index/semaphore.h"
 #include "index/index_check.h"
 #include "platform/platform.h"
 #include "table/commands.h"
@@ -262,7 +263,27 @@ int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
   options.production_index = false;  // the file is read on its own
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   const std::string path = IndexPathOf(args);
+  // The check reads the index as one more reader of the table: other programs' changes
+  // wait until it is done, so that it never sees one half made.
+  try {
+    HandleSemafore(kLogin);
+    SetReadSemaphoreProc(true);
+  } catch (const EZedraError& e) {
+    err << e.what() << "\n";
+    try {
+      HandleSemafore(kLogout);
+    } catch (const EZedraError&) {
+    }
+    CloseAllAreas();
+    return 1;
+  }
   const IndexCheck check = CheckIndexFile(path, args.Value("--tag"), args.Has("--built"));
+  try {
+    SetReadSemaphoreProc(false);
+    HandleSemafore(kLogout);
+  } catch (const EZedraError& e) {
+    err << e.what() << "\n";
+  }
   CloseAllAreas();
   for (const std::string& p : check.file_problems) out << path << ": " << p << "\n";
   for (const TagCheck& t : check.tags) {
