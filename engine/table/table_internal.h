@@ -58,6 +58,7 @@ class ReadBracketScope {
     area_ = CurrentAreaNumber();
     IndexHookTable().ReadBracket(true);
     entered_ = ErrorCode() == 0;
+    refused_ = !entered_;
   }
   ~ReadBracketScope() {
     if (!entered_) return;
@@ -78,11 +79,12 @@ class ReadBracketScope {
   ReadBracketScope(const ReadBracketScope&) = delete;
   ReadBracketScope& operator=(const ReadBracketScope&) = delete;
   // False when the bracket could not be entered: the move must not go on.
-  bool entered() const { return entered_ || !IndexActive(); }
+  bool entered() const { return !refused_; }
 
  private:
   uint8_t area_ = 0;
   bool entered_ = false;
+  bool refused_ = false;
 };
 
 // What a record write may change, kept to be put back when the write fails: the file's
