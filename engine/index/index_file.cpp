@@ -8,6 +8,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "index/semaphore.h"
 #include "table/hooks.h"
 
 namespace zedra {
@@ -22,6 +23,16 @@ int32_t OrZero(F step) {
     return step();
   } catch (const EZedraError&) {
     return 0;
+  }
+}
+
+// The bracket entries: a raised failure stays the engine's last error.
+template <typename F>
+void Kept(F action) {
+  try {
+    action();
+  } catch (const EZedraError& e) {
+    KeepCaught(e);
   }
 }
 
@@ -92,6 +103,10 @@ void IndexStartup() {
   };
   hooks.PhoneticKey = [](int) { return false; };
   hooks.FoundFlag = &state.found;
+  // A bracket that cannot be entered or left leaves its error set for the table layer.
+  hooks.ReadBracket = [](bool enter) { Kept([enter] { SetReadSemaphoreProc(enter); }); };
+  hooks.WriteBracket = [](bool enter) { Kept([enter] { SetLockSemaphoreProc(enter); }); };
+  SemaphoreStartup();
   InstallMaintenanceHooks(hooks);
 }
 

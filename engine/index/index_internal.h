@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "index/index.h"
 
 namespace zedra {
@@ -18,6 +19,15 @@ void CloseIndexes();
 // The entry number of the tag of that name (upper-cased, at most 10 characters), or 0.
 int FindTagEntry(IndexFile& file, const std::string& name);
 
+// A raised failure that is caught and not passed on stays the engine's last error with
+// its message (the exception's text is the code's text, a line break and the message).
+inline void KeepCaught(const EZedraError& e) {
+  const std::string text = e.what();
+  const size_t end = text.find("\r\n");
+  ErrorState& errors = Errors();
+  errors.LastError = errors.ErrorCode;
+  errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
+}
 // True when the current record satisfies the tag's FOR condition (or it has none).
 bool SatisfiesFor(TagControl& tag);
 // The check at the start of every step: after a change by another program the current

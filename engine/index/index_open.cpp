@@ -7,6 +7,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "index/semaphore.h"
 
 namespace zedra {
 namespace {
@@ -48,18 +49,13 @@ std::string NormalisedExpression(const uint8_t* text, size_t size) {
   return out;
 }
 
-// A raised failure that is caught and not passed on stays the engine's last error with
-// its message (the exception's text is the code's text, a line break and the message).
-void KeepCaught(const EZedraError& e) {
-  const std::string text = e.what();
-  const size_t end = text.find("\r\n");
-  ErrorState& errors = Errors();
-  errors.LastError = errors.ErrorCode;
-  errors.PendingMessage = end == std::string::npos ? text : text.substr(end + 2);
-}
-
-void HandleSemafore(bool /*login*/) {
-  // The semaphore protocol is not joined yet: nothing to do.
+// Closing goes on after a failed logout; its error stays the engine's last.
+void LogOutOfSemaphore() {
+  try {
+    HandleSemafore(kLogout);
+  } catch (const EZedraError& e) {
+    KeepCaught(e);
+  }
 }
 
 // The failure of OpenTag turned into the open's message.
@@ -228,7 +224,11 @@ bool SetIndexTo(const std::string& name) {
   IndexState& s = Indexes();
   if (SharedArea()) s.cache_off = true;
   if (s.file_share_mode == -1 || (s.file_share_mode & 0x40) != 0) {
-    HandleSemafore(true);
+    try {
+      HandleSemafore(kLogin);
+    } catch (const EZedraError& e) {
+      KeepCaught(e);
+    }
     if (ErrorCode() != 0) return false;
   }
   uint16_t code = 0;
@@ -237,6 +237,7 @@ bool SetIndexTo(const std::string& name) {
     AutoReportScope quiet(false);
     message.clear();
     try {
+      IndexReadBracket bracket;
       OpenIndexFile(full);
     } catch (const EZedraError& e) {
       KeepCaught(e);
@@ -329,6 +330,7 @@ void Set_Order_To(int n) {
       return;
     }
     const bool found = Indexes().found;
+    IndexReadBracket bracket;
     MakeControlling(n);
     if (CurrentArea()->record_count > 0 && !OrderAt(1)->eof) SyncIndex(true);
     Indexes().found = found;
@@ -409,7 +411,7 @@ void CloseOrder(int slot) {
   index::ReleaseTag(a.orders[size_t(slot)]);
   IndexState& s = Indexes();
   if (slot == 1 && s.path_users > 0 && --s.path_users == 0) s.path_base.reset();
-  if (closed) HandleSemafore(false);
+  if (closed) LogOutOfSemaphore();
 }
 
 void CloseIndexes() {
@@ -422,7 +424,7 @@ void CloseIndexes() {
   }
   FlushIndexHeader();
   CloseIndexFile();
-  HandleSemafore(false);
+  LogOutOfSemaphore();
 }
 
 }  // namespace zedra

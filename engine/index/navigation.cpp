@@ -8,6 +8,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "index/semaphore.h"
 #include "table/code_pages.h"
 
 namespace zedra {
@@ -205,8 +206,11 @@ int32_t Bottom(int order) {
 }
 
 bool CheckIndexUpdates() {
-  // The update counter of the semaphore file is not read yet: nothing has changed.
-  return false;
+  // Another program's change, published through the semaphore file: the anchors it may
+  // have moved are read again.
+  if (!TakeSemaphoreUpdate()) return false;
+  ReadAnchorNodes();
+  return true;
 }
 
 namespace {
@@ -362,6 +366,8 @@ bool SeekAndMove(const uint8_t* key, size_t match) {
   }
   IndexState& s = Indexes();
   try {
+    IndexReadBracket bracket;
+    CheckIndexUpdates();
     RefreshRecCount(*area);
     SeekKey(1, key);
     int32_t r = tag->eof ? 0 : int32_t(GetLE32(tag->current_entry));

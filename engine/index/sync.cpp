@@ -6,6 +6,7 @@
 #include "expr/expr.h"
 #include "index/index.h"
 #include "index/index_internal.h"
+#include "index/semaphore.h"
 
 namespace zedra {
 namespace {
@@ -126,9 +127,12 @@ void SoftSyncIndex() {
 }
 
 void SoftSyncCheck() {
-  if (!CheckIndexUpdates()) return;
+  const bool changed = CheckIndexUpdates();
+  if (!TakePendingResync() && !changed) return;
   DbfArea* area = CurrentArea();
   if (!area) return;
+  // Records another program appended count from here on.
+  RefreshRecCount(*area);
   Dbf4RawGo(area->current_record);
   if ((area = CurrentArea()) == nullptr) return;
   if (area->current_record > area->record_count) {

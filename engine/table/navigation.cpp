@@ -58,6 +58,8 @@ DbfArea* GoPastEnd() {
 void GoTop() {
   if (AreaNotInUse("GoTop")) return;
   Errors().ErrorCode = 0;
+  ReadBracketScope bracket;
+  if (!bracket.entered()) return;
   DbfArea* area = CurrentArea();
   RefreshRecCount(*area);
   bool found;
@@ -73,6 +75,8 @@ void GoTop() {
 void GoBottom() {
   if (AreaNotInUse("GoBottom")) return;
   Errors().ErrorCode = 0;
+  ReadBracketScope bracket;
+  if (!bracket.entered()) return;
   DbfArea* area = CurrentArea();
   RefreshRecCount(*area);
   bool found;
@@ -88,6 +92,8 @@ void GoBottom() {
 void Skip(int32_t n) {
   if (AreaNotInUse("Skip")) return;
   Errors().ErrorCode = 0;
+  ReadBracketScope bracket;
+  if (!bracket.entered()) return;
   DbfArea* area = CurrentArea();
   const bool indexed = IndexActive();
   const IndexHooks& ix = IndexHookTable();
@@ -133,6 +139,8 @@ void Skip(int32_t n) {
 bool Goto(int32_t n) {
   if (AreaNotInUse("Goto")) return false;
   Errors().ErrorCode = 0;
+  ReadBracketScope bracket;
+  if (!bracket.entered()) return false;
   Dbf4Go(n);
   if (ErrorCode() != 0) return false;
   if (IndexActive() && IndexHookTable().RecordReached) IndexHookTable().RecordReached();

@@ -41,7 +41,12 @@ bool AppendRecord() {
     undo_record.emplace(area->file, area->RecordOffset(old_count + 1),
                         size_t(area->record_length) + 1);
   }
-  WriteBracket(true);
+  if (!WriteBracket(true)) {
+    const uint16_t code = ErrorCode();
+    if (shared) UnlockDbfFile();
+    Errors().ErrorCode = code;
+    return false;
+  }
   PutDbfRecord(*area, area->record_count + 1);
   bool ok = ErrorCode() == 0;
   if (ok) {
@@ -100,7 +105,7 @@ bool Replace() {
     return false;
   }
   if (!IndexKeptInStep(bool(IndexHookTable().RecordReplaced), "Replace")) return false;
-  WriteBracket(true);
+  if (!WriteBracket(true)) return false;
   if (IndexActive() && IndexHookTable().RecordToBeReplaced) IndexHookTable().RecordToBeReplaced();
   PutDbfRecord(area, n);
   bool ok = ErrorCode() == 0;

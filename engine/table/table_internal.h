@@ -35,10 +35,57 @@ inline int32_t MemoBlockOf(std::string_view text) {
   return static_cast<int32_t>(v);
 }
 
-// Enters or leaves the index layer's write bracket when an index is active.
-inline void WriteBracket(bool enter) {
-  if (IndexActive() && IndexHookTable().WriteBracket) IndexHookTable().WriteBracket(enter);
+// Enters or leaves the index layer's write bracket when an index is active; false when
+// the bracket could not be entered (its error is then set and it must not be left).
+inline bool WriteBracket(bool enter) {
+  if (!IndexActive() || !IndexHookTable().WriteBracket) return true;
+  const uint16_t before = ErrorCode();
+  Errors().ErrorCode = 0;
+  IndexHookTable().WriteBracket(enter);
+  if (ErrorCode() != 0) return !enter;
+  Errors().ErrorCode = before;
+  return true;
 }
+
+// The index layer's read bracket around one move of the current area while it has an
+// index active: entered at construction, left at the end of the scope in the area it was
+// entered in (unless that area lost its index meanwhile). An error of the move itself
+// wins over one of leaving.
+class ReadBracketScope {
+ public:
+  ReadBracketScope() {
+    if (!IndexActive() || !IndexHookTable().ReadBracket) return;
+    area_ = CurrentAreaNumber();
+    IndexHookTable().ReadBracket(true);
+    entered_ = ErrorCode() == 0;
+    refused_ = !entered_;
+  }
+  ~ReadBracketScope() {
+    if (!entered_) return;
+    const uint8_t now = CurrentAreaNumber();
+    SetCurrentArea(area_);
+    if (IndexActive()) {
+      ErrorState& e = Errors();
+      const uint16_t code = e.ErrorCode;
+      const std::string message = e.PendingMessage;
+      IndexHookTable().ReadBracket(false);
+      if (code != 0) {
+        e.ErrorCode = code;
+        e.PendingMessage = message;
+      }
+    }
+    SetCurrentArea(now);
+  }
+  ReadBracketScope(const ReadBracketScope&) = delete;
+  ReadBracketScope& operator=(const ReadBracketScope&) = delete;
+  // False when the bracket could not be entered: the move must not go on.
+  bool entered() const { return !refused_; }
+
+ private:
+  uint8_t area_ = 0;
+  bool entered_ = false;
+  bool refused_ = false;
+};
 
 // What a record write may change, kept to be put back when the write fails: the file's
 // size and the bytes the write covers (on an append the end-of-file marker and whatever

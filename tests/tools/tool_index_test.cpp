@@ -259,3 +259,57 @@ TEST_F(ToolIndexTest, ACutFileNamesTheTagsItLost) {
 
 }  // namespace
 }  // namespace zedra::cli
+
+namespace zedra::cli {
+namespace {
+
+// seek by each key type, reindex, info naming the index, list in natural order without
+// --order, and a damaged production index reported as a warning.
+TEST_F(ToolIndexTest, SeekReindexInfoAndAWarningForADamagedIndex) {
+  ToolRun r = Tool({"seek", Table(), "--order", "NAME", "ABK", "--count", "2", "--fields", "NAME"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Found");
+  EXPECT_NE(r.out.find("\n99 "), std::string::npos) << r.out;   // ABKOHO ABHOKA, then
+  EXPECT_NE(r.out.find("\n139 "), std::string::npos) << r.out;  // the next in order
+  r = Tool({"seek", Table(), "--order", "BORN", "1900-05-04", "--fields", "NAME"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\n153 "), std::string::npos) << r.out;
+  r = Tool({"seek", Table(), "--order", "BORN", "19000505"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Not found");
+  EXPECT_NE(r.out.find("\n160 "), std::string::npos) << r.out;  // the next date
+  r = Tool({"seek", Table(), "--order", "NAME", "ZZZ"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Not found (past the last key)\n");
+  r = Tool({"seek", Table(), "--order", "AMOUNT", "ten"});
+  EXPECT_EQ(r.status, 2);
+  r = Tool({"info", Table()});
+  EXPECT_NE(r.out.find("Tags:          NAME, AMOUNT, BORN, CITYD, UNIQCITY, ACT\n"), std::string::npos) << r.out;
+  // Without --order the listing is in natural order although the index is open.
+  r = Tool({"list", Table(), "--csv", "--recno", "--fields", "NAME", "--count", "3"});
+  std::vector<std::string> recnos;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) recnos.push_back(line.substr(0, line.find(',')));
+  EXPECT_EQ(recnos, (std::vector<std::string>{"_recno", "1", "2", "3"}));
+  r = Tool({"reindex", Table()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Rebuilt 6 tags"), std::string::npos) << r.out;
+  EXPECT_EQ(Tool({"check", Table(), "--built"}).status, 0);
+  r = Tool({"seek", Table(), "--order", "NAME", "ABMITAL GRISTOVEL", "--fields", "NAME"});
+  EXPECT_NE(r.out.find("\n101 "), std::string::npos) << r.out;
+  // A damaged production index: a warning, and the table is listed in natural order.
+  std::string bad = ReadFileBytes(dir_.File("PEOPLE.MDX"));
+  const size_t anchor = size_t(Get32(bad, 512 + 32)) * 512;
+  bad.replace(anchor + 24, 8, std::string("UPPER((\0", 8));
+  WriteFileBytes(dir_.File("PEOPLE.MDX"), bad);
+  r = Tool({"list", Table(), "--count", "1", "--csv", "--recno", "--fields", "NAME"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: the production index is not used: Error # 222"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.substr(0, 15), "_recno,NAME\r\n1,");
+  r = Tool({"list", Table(), "--order", "NAME"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("Error # 221"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace zedra::cli

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "engine.h"
+#include "index/semaphore.h"
 #include "platform/platform.h"
 #include "table/code_pages.h"
 #include "table/hooks.h"
@@ -48,6 +49,8 @@ void SetWaitPolicy(long long seconds) {
 // The code pages --codepage takes.
 constexpr const char* kCodePageList =
     "437, 737, 850, 852, 857, 860, 861, 863, 865, 866, 1250, 1251, 1252, 1253, 1254, 1257";
+
+bool open_exclusive = false;
 
 const std::vector<Command> kCommands = {
     {"errors", "errors CODE", "Prints the engine's text of an error code.", {}, CmdErrors},
@@ -183,7 +186,12 @@ void PrintHelp(std::ostream& out) {
   out << "\n\"--\" ends the options, so that an argument beginning with \"-\" can follow it.\n"
       << "Every command takes --wait SECONDS (default " << kDefaultWaitSeconds
       << "): how long to wait for a lock or\n"
-      << "a table that another program holds before failing with the engine's error.\n"
+      << "a table that another program holds before failing with the engine's error; it is\n"
+      << "also the index semaphore timeout (at least 1 second): how long a change waits for\n"
+      << "the other programs to leave the table's index.\n"
+      << "Tables are opened shared; --exclusive opens them for this program alone (pack,\n"
+      << "reindex and zap always do). --semaphore-dir DIR keeps the index semaphore files\n"
+      << "in DIR instead of beside the tables (for tables on read-only media).\n"
       << "Text is shown and taken as UTF-8, converted through each table's code page (header\n"
       << "byte 29); every command takes --codepage CP to read tables in code page CP instead\n"
       << "(" << kCodePageList << ").\n"
@@ -295,6 +303,13 @@ bool TableTextOf(const Command& command, const std::string& utf8, const std::str
   return false;
 }
 
+UseOptions OpenOptions(bool read_only) {
+  UseOptions options;
+  options.exclusive = open_exclusive;
+  options.read_only = read_only;
+  return options;
+}
+
 int ReportEngineFailure(std::ostream& err) {
   if (ErrorCode() == 0) return 0;
   std::string text = GetErrorText();
@@ -348,6 +363,8 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
   OptionSpec options = command->options;
   options.with_value.insert("--wait");
   options.with_value.insert("--codepage");
+  options.with_value.insert("--semaphore-dir");
+  options.flags.insert("--exclusive");
   if (!ParseArgs(rest, options, &args, &error)) return UsageError(*command, error, err);
   long long wait = kDefaultWaitSeconds;
   if (args.Has("--wait") && (!ParseInt(args.Value("--wait"), &wait) || wait < 0 || wait > kMaxWaitSeconds))
@@ -365,6 +382,9 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
   // create writes the code page as the new table's mark; every other command reads the
   // tables it opens in it.
   if (command->run != CmdCreate) Tables().CodePageOverride = code_page;
+  Semaphores().SemaphoreTimeout = uint32_t(std::max<long long>(wait, 1));
+  Semaphores().SemaphoreDirectory = args.Value("--semaphore-dir");
+  open_exclusive = args.Has("--exclusive");
   int status;
   try {
     status = command->run(args, out, err);
@@ -372,6 +392,9 @@ int RunTool(const std::vector<std::string>& argv, std::ostream& out, std::ostrea
     err << e.what() << "\n";
     status = 1;
   }
+  // Tables whose index was used without the semaphore protocol are named once.
+  for (const std::string& notice : Semaphores().notices)
+    if (!notice.empty()) err << "zedra: note: " << notice << "\n";
   EngineShutdown();
   return status;
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "table/commands.h"
+
 namespace zedra {
 struct MemoValue;
 }
@@ -66,6 +68,8 @@ int FailAndClose(std::ostream& err);
 int UsageError(const Command& command, const std::string& message, std::ostream& err);
 const Command* FindCommand(const std::string& name);
 
+// The options for opening a table: shared unless --exclusive was given.
+UseOptions OpenOptions(bool read_only = false);
 // Opens the production index of the current table when its header marks one and the
 // file exists, so that changed records keep it current; false after printing the error
 // (every table is closed then).

@@ -58,7 +58,7 @@ int CmdEval(const Args& args, std::ostream& out, std::ostream& err) {
   }
 
   if (args.Has("--table")) {
-    UseOptions read_only;
+    UseOptions read_only = OpenOptions();
     read_only.read_only = true;  // evaluating reads the table and its memos, nothing more
     if (!Use(args.Value("--table"), read_only)) {
       int status = ReportEngineFailure(err);

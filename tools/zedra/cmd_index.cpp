@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "cli.h"
 #include "index/index.h"
+#include "index/semaphore.h"
 #include "index/index_check.h"
 #include "platform/platform.h"
 #include "table/commands.h"
@@ -126,7 +127,7 @@ int CmdIndex(const Args& args, std::ostream& out, std::ostream& err) {
   if (wanted.empty()) return UsageError(command, "at least one --tag is needed", err);
   for (const TagInfo& t : wanted)
     if (t.key.empty()) return UsageError(command, "tag " + t.name + " has no --key", err);
-  UseOptions alone;
+  UseOptions alone = OpenOptions();
   alone.production_index = false;  // the file is rebuilt, not used
   if (!Use(args.positional[0], alone)) return FailAndClose(err);
   for (TagInfo& t : wanted)
@@ -232,7 +233,7 @@ bool OpenProductionIndexForChange(std::ostream& err) {
 int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("tags");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
-  UseOptions options;
+  UseOptions options = OpenOptions();
   options.read_only = true;
   options.production_index = false;  // the file is read on its own
   if (!Use(args.positional[0], options)) return FailAndClose(err);
@@ -263,12 +264,32 @@ int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
 int CmdCheck(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("check");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
-  UseOptions options;
+  UseOptions options = OpenOptions();
   options.read_only = true;
   options.production_index = false;  // the file is read on its own
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   const std::string path = IndexPathOf(args);
+  // The check reads the index as one more reader of the table: other programs' changes
+  // wait until it is done, so that it never sees one half made.
+  try {
+    HandleSemafore(kLogin);
+    SetReadSemaphoreProc(true);
+  } catch (const EZedraError& e) {
+    err << e.what() << "\n";
+    try {
+      HandleSemafore(kLogout);
+    } catch (const EZedraError&) {
+    }
+    CloseAllAreas();
+    return 1;
+  }
   const IndexCheck check = CheckIndexFile(path, args.Value("--tag"), args.Has("--built"));
+  try {
+    SetReadSemaphoreProc(false);
+    HandleSemafore(kLogout);
+  } catch (const EZedraError& e) {
+    err << e.what() << "\n";
+  }
   CloseAllAreas();
   for (const std::string& p : check.file_problems) out << path << ": " << p << "\n";
   for (const TagCheck& t : check.tags) {

@@ -64,7 +64,7 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 3) return UsageError(command, "TABLE FIELD RECNO are needed", err);
   if (!ParseInt(args.positional[2], &recno) || recno < 1)
     return UsageError(command, "RECNO must be a record number from 1", err);
-  UseOptions read_only;
+  UseOptions read_only = OpenOptions();
   read_only.read_only = true;  // reading needs no write access to the files
   if (!Use(args.positional[0], read_only)) return FailAndClose(err);
   int k = FieldNumber(args.positional[1]);
@@ -89,7 +89,7 @@ int CmdMemo(const Args& args, std::ostream& out, std::ostream& err) {
 int CmdPack(const Args& args, std::ostream& out, std::ostream& err) {
   const Command& command = *FindCommand("pack");
   if (args.positional.size() != 1) return UsageError(command, "a table name is needed", err);
-  UseOptions options;
+  UseOptions options = OpenOptions();
   options.exclusive = true;
   if (!Use(args.positional[0], options)) return FailAndClose(err);
   const std::string memo_name = CurrentArea()->memo ? CurrentArea()->memo->file_name : "";

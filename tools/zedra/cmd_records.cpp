@@ -12,8 +12,8 @@ namespace {
 
 // Opens the table for a change with its production index; false with *status set.
 bool OpenForChange(const Args& args, bool exclusive, std::ostream& err, int* status) {
-  UseOptions options;
-  options.exclusive = exclusive;
+  UseOptions options = OpenOptions();
+  options.exclusive = options.exclusive || exclusive;
   if (!Use(args.positional[0], options)) {
     *status = std::max(FailAndClose(err), 1);
     return false;

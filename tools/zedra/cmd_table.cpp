@@ -66,7 +66,7 @@ bool OpenTable(const Command& command, const Args& args, std::ostream& err, int*
     *status = UsageError(command, "a table name is needed", err);
     return false;
   }
-  UseOptions options;
+  UseOptions options = OpenOptions();
   options.read_only = read_only;
   if (!Use(args.positional[0], options)) {
     *status = ReportEngineFailure(err);

@@ -78,13 +78,17 @@ const std::vector<TagInfo> kTags = {
     {"LONG", "LONGK", ".NOT. FLAG", 1, 0},
 };
 
-// The model: the record order each tag of kTags must give.
-std::vector<uint32_t> ModelOrder(const std::vector<Row>& rows, size_t tag) {
-  struct Item {
-    std::string text;
-    double number = 0;
-    uint32_t record = 0;
-  };
+// One key of the model: text keys as their bytes, numbers and dates as numbers.
+struct Item {
+  std::string text;
+  double number = 0;
+  uint32_t record = 0;
+};
+
+bool NumericTag(size_t tag) { return tag >= 1 && tag <= 3; }
+
+// The model: the keys each tag of kTags must hold, in its order.
+std::vector<Item> ModelItems(const std::vector<Row>& rows, size_t tag) {
   std::vector<Item> items;
   for (size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
@@ -113,17 +117,24 @@ std::vector<uint32_t> ModelOrder(const std::vector<Row>& rows, size_t tag) {
   }
   const bool descending = kTags[tag].descending;
   auto key_less = [&](const Item& a, const Item& b) {
-    const bool numeric = tag >= 1 && tag <= 3;
+    const bool numeric = NumericTag(tag);
     if (numeric ? a.number == b.number : a.text == b.text) return false;
     const bool less = numeric ? a.number < b.number : a.text < b.text;
     return descending ? !less : less;
   };
   std::stable_sort(items.begin(), items.end(), key_less);
-  std::vector<uint32_t> order;
+  std::vector<Item> kept;
   for (size_t i = 0; i < items.size(); ++i) {
     if (kTags[tag].unique && i > 0 && !key_less(items[i - 1], items[i])) continue;
-    order.push_back(items[i].record);
+    kept.push_back(items[i]);
   }
+  return kept;
+}
+
+// The record order each tag of kTags must give.
+std::vector<uint32_t> ModelOrder(const std::vector<Row>& rows, size_t tag) {
+  std::vector<uint32_t> order;
+  for (const Item& item : ModelItems(rows, tag)) order.push_back(item.record);
   return order;
 }
 
@@ -358,6 +369,135 @@ TEST_F(IndexBuildTest, OpenedTagsWalkInTheModelsOrder) {
     EXPECT_EQ(uint32_t(RecNo()), model[0]);
     Skip(int32_t(model.size()) + 10);
     EXPECT_TRUE(Eof());
+  }
+  CloseArea();
+}
+
+}  // namespace
+}  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// Where the model says a seek lands: the first key not before the value in the tag's
+// order, then the first visible record from there; found when that key matches (a text
+// over the value's length). npos: past the end.
+size_t ModelSeek(const std::vector<Item>& items, const std::vector<Row>& rows, size_t tag, const Item& value,
+                 bool hide_deleted, bool* found) {
+  const bool descending = kTags[tag].descending;
+  const size_t key_length = items.empty() ? 0 : items[0].text.size();
+  std::string sought = value.text.substr(0, std::min(value.text.size(), key_length));
+  const size_t match = sought.size();
+  sought.resize(key_length, descending ? '\xFF' : '\0');
+  size_t p = 0;
+  for (; p < items.size(); ++p) {
+    const Item& it = items[p];
+    const int c = NumericTag(tag) ? (it.number < value.number ? -1 : it.number > value.number)
+                                  : it.text.compare(sought) < 0 ? -1 : it.text.compare(sought) > 0;
+    if (descending ? c <= 0 : c >= 0) break;
+  }
+  while (p < items.size() && hide_deleted && rows[items[p].record - 1].deleted) ++p;
+  *found = p < items.size() && (NumericTag(tag) ? items[p].number == value.number
+                                                : items[p].text.compare(0, match, value.text, 0, match) == 0);
+  return p < items.size() ? p : std::string::npos;
+}
+
+bool SeekItem(size_t tag, const Item& value) {
+  if (!NumericTag(tag)) return Seek(value.text);
+  return Seek(tag == 2 ? value.number : value.number / 100);
+}
+
+// Seeks of present, absent, smaller-than-all and greater-than-all keys; moves by record
+// number followed by a step; walks with deleted records hidden: each as the model says.
+TEST_F(IndexBuildTest, SeeksMovesAndHiddenDeletedRecordsFollowTheModel) {
+  const std::vector<Row> rows = RandomRows(2500, 7);
+  WriteTable(File("R.DBF"), rows);
+  ASSERT_TRUE(Use(File("R.DBF"), Exclusive()));
+  ASSERT_TRUE(MakeIndexAndOpen(kTags, "")) << TakeError();
+  std::mt19937 rng(5);
+  for (bool hide : {false, true}) {
+    SetDeleted(hide);
+    for (size_t t = 0; t < kTags.size(); ++t) {
+      SCOPED_TRACE(std::string(kTags[t].name) + (hide ? " deleted hidden" : " deleted shown"));
+      Set_Order_To(int(t + 1));
+      ASSERT_EQ(ErrorCode(), 0) << TakeError();
+      const std::vector<Item> items = ModelItems(rows, t);
+      std::vector<Item> values;
+      for (int i = 0; i < 60; ++i) values.push_back(items[rng() % items.size()]);
+      for (int i = 0; i < 30; ++i) {
+        Item absent = items[rng() % items.size()];
+        absent.number += 1;  // one cent, or one day, beside a present key
+        if (!NumericTag(t)) absent.text = absent.text.substr(0, 1 + rng() % absent.text.size()) + "b";
+        values.push_back(absent);
+      }
+      // Day numbers beyond the last date read as the blank date: the extremes stay within.
+      const double high = t == 2 ? YmdToDay(9000, 1, 1) : 1e9;
+      values.push_back(Item{"\x01", t == 2 ? YmdToDay(1000, 1, 1) : -1e9, 0});
+      values.push_back(Item{"\xFE\xFE", high, 0});
+      values.push_back(Item{"A", 0, 0});  // a one-letter prefix
+      for (const Item& v : values) {
+        if (t == 2 && v.number >= 1e100) continue;  // the blank date has no day number
+        bool found = false;
+        const size_t p = ModelSeek(items, rows, t, v, hide, &found);
+        EXPECT_EQ(SeekItem(t, v), found) << "[" << v.text << "] " << v.number;
+        if (p == std::string::npos) {
+          EXPECT_TRUE(Eof()) << "[" << v.text << "] " << v.number;
+        } else {
+          EXPECT_EQ(uint32_t(RecNo()), items[p].record) << "[" << v.text << "] " << v.number;
+          Skip(1);  // the seek left the order on that key
+          size_t q = p + 1;
+          while (q < items.size() && hide && rows[items[q].record - 1].deleted) ++q;
+          EXPECT_EQ(Eof(), q == items.size());
+          if (q < items.size()) {
+            EXPECT_EQ(uint32_t(RecNo()), items[q].record);
+          }
+        }
+      }
+      // A move by record number puts the order on that record's entry.
+      std::vector<size_t> place(rows.size() + 1, std::string::npos);
+      for (size_t i = 0; i < items.size(); ++i) place[items[i].record] = i;
+      for (int i = 0; i < 40; ++i) {
+        const uint32_t r = 1 + rng() % uint32_t(rows.size());
+        Goto(int32_t(r));
+        ASSERT_EQ(ErrorCode(), 0) << TakeError();
+        if (place[r] == std::string::npos) {
+          // Outside the FOR condition the order has no place for it; a unique tag
+          // stands on the record that holds the key.
+          if (kTags[t].for_expr.empty() || kTags[t].unique) continue;
+          EXPECT_TRUE(Eof()) << r;
+          continue;
+        }
+        Skip(-1);
+        size_t q = place[r];
+        do --q; while (q != size_t(-1) && hide && rows[items[q].record - 1].deleted);
+        if (q == size_t(-1)) {
+          EXPECT_TRUE(Bof()) << r;
+        } else {
+          EXPECT_EQ(uint32_t(RecNo()), items[q].record) << r;
+        }
+      }
+      // Walks and long steps over the visible records.
+      std::vector<uint32_t> visible;
+      for (const Item& it : items)
+        if (!hide || !rows[it.record - 1].deleted) visible.push_back(it.record);
+      std::vector<uint32_t> forward, backward;
+      for (GoTop(); !Eof() && forward.size() <= visible.size(); Skip(1)) forward.push_back(uint32_t(RecNo()));
+      EXPECT_EQ(forward, visible);
+      for (GoBottom(); !Bof() && backward.size() <= visible.size(); Skip(-1)) backward.push_back(uint32_t(RecNo()));
+      EXPECT_EQ(backward, std::vector<uint32_t>(visible.rbegin(), visible.rend()));
+      if (visible.size() > 800) {
+        GoTop();
+        Skip(700);
+        EXPECT_EQ(uint32_t(RecNo()), visible[700]);
+        Skip(-650);
+        EXPECT_EQ(uint32_t(RecNo()), visible[50]);
+        Skip(-100000);
+        EXPECT_TRUE(Bof());
+        EXPECT_EQ(uint32_t(RecNo()), visible[0]);
+        Skip(100000);
+        EXPECT_TRUE(Eof());
+      }
+    }
   }
   CloseArea();
 }

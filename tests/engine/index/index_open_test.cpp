@@ -212,3 +212,92 @@ TEST_F(IndexOpenTest, DamagedTreesEndInAnErrorNeverInAHangOrACrash) {
 
 }  // namespace
 }  // namespace zedra::testing
+
+namespace zedra::testing {
+namespace {
+
+// The production index comes with Use: found whatever its name's case, walked with the
+// node cache and without, rebuilt with the controlling tag kept; a damaged or missing one
+// leaves the table in natural order with a warning; a read-only table's index is never
+// written.
+TEST_F(IndexOpenTest, UseOpensTheProductionIndexAndCopesWithoutIt) {
+  CopyFixture();
+  // The index under a lower-case name is still the production index.
+  WriteFileBytes(File("people.mdx"), ReadFileBytes(File("PEOPLE.MDX")));
+  platform::RemoveFile(File("PEOPLE.MDX"));
+  ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
+  EXPECT_EQ(ProductionIndexWarning(), "");
+  EXPECT_EQ(CurrentOrder(), 1);
+  const std::vector<int32_t> name = Expected("NAME");
+  EXPECT_EQ(RecNo(), name.front());  // Use leaves the table on the first key
+  EXPECT_EQ(Forward(), name);
+  SetIndexCache(64 * 1024);
+  ASSERT_FALSE(CurrentAreaIndex().cache.slots.empty());
+  for (const char* tag : {"CITYD", "BORN", "NAME"}) {
+    SCOPED_TRACE(tag);
+    ASSERT_TRUE(SetOrderToTag(tag));
+    const std::vector<int32_t> expected = Expected(tag);
+    EXPECT_EQ(Forward(), expected);
+    EXPECT_EQ(Backward(), std::vector<int32_t>(expected.rbegin(), expected.rend()));
+    // The directory names each cached block's slot.
+    const NodeCache& cache = CurrentAreaIndex().cache;
+    for (const auto& [block, slot] : cache.where) EXPECT_EQ(cache.slots[slot].block, block);
+  }
+  // Rebuilt: the same orders, and the controlling tag is still BORN.
+  ASSERT_TRUE(SetOrderToTag("BORN"));
+  Reindex();
+  ASSERT_EQ(ErrorCode(), 0) << TakeError();
+  EXPECT_EQ(CurrentOrder(), 3);
+  EXPECT_EQ(Forward(), Expected("BORN"));
+  Set_Order_To(0);
+  Reindex();
+  EXPECT_EQ(CurrentOrder(), 0);
+  CloseArea();
+
+  // Read-only: opened and walked, the file keeps its bytes.
+  const std::string before = ReadFileBytes(File("people.mdx"));
+  UseOptions read_only;
+  read_only.read_only = true;
+  ASSERT_TRUE(Use(File("PEOPLE"), read_only));
+  ASSERT_TRUE(SetOrderToTag("AMOUNT"));
+  EXPECT_EQ(Forward(), Expected("AMOUNT"));
+  CloseArea();
+  EXPECT_EQ(ReadFileBytes(File("people.mdx")), before);
+
+  // Damaged (a key expression that does not compile): natural order and the warning.
+  const size_t anchor = size_t(LE32(before, 512 + 32)) * 512;  // tag 1's
+  std::string bad = before;
+  std::memcpy(&bad[anchor + 24], "UPPER((\0", 8);
+  WriteFileBytes(File("people.mdx"), bad);
+  ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
+  EXPECT_NE(ProductionIndexWarning().find("222"), std::string::npos) << ProductionIndexWarning();
+  EXPECT_EQ(CurrentOrder(), 0);
+  EXPECT_EQ(ErrorCode(), 0);
+  EXPECT_EQ(RecNo(), 1);
+  EXPECT_EQ(Forward().size(), 200u);
+  CloseArea();
+  // A loop in the tree that only a walk reaches ends in an error of the walk.
+  std::string loop = before;
+  const uint32_t root = LE32(loop, anchor);
+  PutLE32(reinterpret_cast<uint8_t*>(&loop[size_t(root) * 512 + 8 + 16]), root);
+  WriteFileBytes(File("people.mdx"), loop);
+  AutoReportScope quiet(false);
+  if (Use(File("PEOPLE"), Exclusive()) && CurrentOrder() == 1) {
+    int steps = 0;
+    for (GoTop(); !Eof() && ErrorCode() == 0 && steps < 1000; Skip(1)) ++steps;
+    EXPECT_LT(steps, 1000);
+    for (GoBottom(); !Bof() && ErrorCode() == 0 && steps < 2000; Skip(-1)) ++steps;
+    EXPECT_LT(steps, 2000);
+  }
+  Errors().ErrorCode = 0;
+  CloseArea();
+  // Missing: natural order, and the warning names the file.
+  platform::RemoveFile(File("people.mdx"));
+  ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
+  EXPECT_NE(ProductionIndexWarning().find("PEOPLE.MDX"), std::string::npos) << ProductionIndexWarning();
+  EXPECT_EQ(CurrentOrder(), 0);
+  CloseArea();
+}
+
+}  // namespace
+}  // namespace zedra::testing

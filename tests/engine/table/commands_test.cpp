@@ -419,6 +419,74 @@ TEST_F(CommandsTest, AppendAndReplaceCallTheIndexHooksInsideTheWriteBracket) {
   IndexHookTable() = IndexHooks{};
 }
 
+TEST_F(CommandsTest, MovesRunInsideOneReadBracketAndABracketNotEnteredStopsMoveOrChange) {
+  MakeTable({{"a", false}, {"b", false}, {"c", false}});
+  std::vector<std::string> calls;
+  int depth = 0;
+  bool refuse = false;
+  IndexHooks& ix = IndexHookTable();
+  ix.IndexOpen = [] { return true; };
+  ix.ReadBracket = [&](bool enter) {
+    if (enter && refuse) return SetError(1202, "busy");
+    depth += enter ? 1 : -1;
+    calls.push_back(enter ? "(" : ")");
+  };
+  const auto step = [&](const char* name, int32_t r) {
+    calls.push_back(depth == 1 ? name : std::string(name) + " outside");
+    return r >= 1 && r <= 3 ? r : 0;
+  };
+  ix.Top = [&] { return step("top", 1); };
+  ix.Bottom = [&] { return step("bottom", 3); };
+  ix.Next = [&] { return step("next", RecNo() + 1); };
+  ix.Prior = [&] { return step("prior", RecNo() - 1); };
+  ix.RecordReached = [&] { step("reached", 0); };
+  GoTop();
+  Skip(2);
+  EXPECT_EQ(RecNo(), 3);
+  ASSERT_TRUE(Goto(2));
+  GoBottom();
+  Skip(-1);
+  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(calls, (std::vector<std::string>{"(", "top", ")", "(", "next", "next", ")", "(", "reached",
+                                             ")", "(", "bottom", ")", "(", "prior", ")"}));
+  calls.clear();
+  refuse = true;
+  GoTop();
+  EXPECT_EQ(ErrorCode(), 1202);
+  EXPECT_FALSE(Goto(1));
+  EXPECT_EQ(RecNo(), 2);
+  EXPECT_TRUE(calls.empty());
+  refuse = false;
+
+  // A write bracket that cannot be entered: nothing is written and it is not left.
+  ix.RecordAppended = [&] { calls.push_back("appended"); };
+  ix.RecordReplaced = [&] { calls.push_back("replaced"); };
+  ix.WriteBracket = [&](bool enter) {
+    if (enter) SetError(1202, "busy");
+    calls.push_back(enter ? "enter" : "leave");
+  };
+  CloseArea();
+  const std::string before = ReadFileBytes(File("T.DBF"));
+  ASSERT_TRUE(Use(File("T")));
+  ASSERT_TRUE(Goto(1));
+  ASSERT_TRUE(RLock(1));
+  calls.clear();
+  EXPECT_FALSE(AppendBlank());
+  EXPECT_EQ(ErrorCode(), 1202);
+  CurrentArea()->record[1] = 'z';
+  EXPECT_FALSE(Replace());
+  EXPECT_EQ(ErrorCode(), 1202);
+  EXPECT_FALSE(DeleteRec());
+  EXPECT_EQ(calls, (std::vector<std::string>{"enter", "enter", "enter"}));
+  EXPECT_EQ(RecCount(), 3);
+  // The table lock byte the append took is free again.
+  IndexHookTable() = IndexHooks{};
+  EXPECT_TRUE(LockDbfFile());
+  UnlockDbfFile();
+  CloseArea();
+  EXPECT_EQ(ReadFileBytes(File("T.DBF")), before);
+}
+
 TEST_F(CommandsTest, RecordChangesAreRefusedWhileAnOpenIndexCannotBeMaintained) {
   MakeTable({{"a", false}});
   CloseArea();
