@@ -135,6 +135,38 @@ std::string CsvQuote(const std::string& s) {
   return out + "\"";
 }
 
+// Output gathered into large pieces before it goes to the stream.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(std::ostream& out) : out_(out) { buffer_.reserve(kPiece + 4096); }
+  ~BufferedWriter() { Flush(); }
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
+
+  void Put(std::string_view text) {
+    buffer_ += text;
+    if (buffer_.size() >= kPiece) Flush();
+  }
+  void Put(char c) { buffer_ += c; }
+  void Flush() {
+    if (!buffer_.empty()) out_.write(buffer_.data(), std::streamsize(buffer_.size()));
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr size_t kPiece = 64 * 1024;
+  std::ostream& out_;
+  std::string buffer_;
+};
+
+void PutCsvRow(BufferedWriter& writer, const std::vector<std::string>& cells) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i) writer.Put(',');
+    writer.Put(CsvQuote(cells[i]));
+  }
+  writer.Put("\r\n");
+}
+
 }  // namespace
 
 int CmdInfo(const Args& args, std::ostream& out, std::ostream& err) {
@@ -239,43 +271,45 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     GoTop();
   }
   const auto at_end = [reverse] { return reverse ? Bof() || Eof() : Eof(); };
-  while (ErrorCode() == 0 && !at_end() && (count < 0 || (long long)rows.size() < count)) {
-    std::vector<std::string> row;
+  // CSV rows go out as they are read; the plain listing keeps its rows to size columns.
+  BufferedWriter writer(out);
+  if (csv) PutCsvRow(writer, header);
+  std::vector<std::string> row;
+  for (long long listed = 0; ErrorCode() == 0 && !at_end() && (count < 0 || listed < count); ++listed) {
+    row.clear();
     if (show_recno) row.push_back(std::to_string(RecNo()));
     if (csv && show_deleted) row.push_back(Deleted() ? "T" : "F");
     if (!csv) row.push_back(std::to_string(RecNo()) + (Deleted() ? " *" : ""));
     for (int k : fields) row.push_back(ListValue(k));
-    rows.push_back(std::move(row));
+    if (csv) {
+      PutCsvRow(writer, row);
+    } else {
+      rows.push_back(row);
+    }
     Skip(reverse ? -1 : 1);
   }
   if (ErrorCode() != 0) {
+    writer.Flush();
     status = ReportEngineFailure(err);
     CloseAllAreas();
     return status;
   }
-  if (csv) {
-    auto emit = [&](const std::vector<std::string>& cells) {
-      for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvQuote(cells[i]);
-      out << "\r\n";
-    };
-    emit(header);
-    for (const auto& row : rows) emit(row);
-  } else {
+  if (!csv) {
     std::vector<size_t> width(header.size());
     for (size_t i = 0; i < header.size(); ++i) width[i] = Utf8Length(header[i]);
     for (const auto& row : rows)
       for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Length(row[i]));
     auto emit = [&](const std::vector<std::string>& cells) {
-      std::string line;
       for (size_t i = 0; i < cells.size(); ++i) {
-        line += cells[i];
-        if (i + 1 < cells.size()) line += std::string(width[i] - Utf8Length(cells[i]) + 2, ' ');
+        writer.Put(cells[i]);
+        if (i + 1 < cells.size()) writer.Put(std::string(width[i] - Utf8Length(cells[i]) + 2, ' '));
       }
-      out << line << "\n";
+      writer.Put('\n');
     };
     emit(header);
-    for (const auto& row : rows) emit(row);
+    for (const auto& r : rows) emit(r);
   }
+  writer.Flush();
   CloseAllAreas();
   return ReportEngineFailure(err);
 }
