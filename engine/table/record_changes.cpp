@@ -16,10 +16,11 @@ namespace zedra {
 namespace {
 
 // Whether AppendBlank may hold its record back until the record is replaced: nobody else
-// can read the table, no index takes the record, and each append is not to reach the disk
-// at once.
+// can read the table, it is open for writing (a refusal comes at once), no index takes
+// the record, and each append is not to reach the disk at once.
 bool MayHoldBackBlank(const DbfArea& area) {
-  return area.exclusive && !area.is_virtual && !Tables().WriteThrough && !IndexActive() &&
+  return area.exclusive && !area.is_virtual && (area.file.mode() & 0x7u) != 0 &&
+         !Tables().WriteThrough && !IndexActive() &&
          area.RecordOffset(area.record_count + 2) + 1 <= kMaxTableBytes;
 }
 

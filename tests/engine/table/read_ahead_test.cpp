@@ -46,13 +46,11 @@ class ReadAheadTest : public TableTest {
       const int32_t step = int32_t(rng() % 41) - 20;
       Skip(step);
       t.push_back(std::to_string(step) + "=" + Here());
-      if (Eof() || Bof()) GoTo(int32_t(1 + rng() % std::max(1, RecCount())));
+      if (Eof() || Bof()) Goto(int32_t(1 + rng() % std::max(1, RecCount())));
     }
     t.push_back("error " + std::to_string(ErrorCode()));
     return t;
   }
-
-  void GoTo(int32_t n) { Goto(n); }
 };
 
 TEST_F(ReadAheadTest, WalksSeeTheSameRecordsWithAndWithoutReadAhead) {
@@ -220,6 +218,14 @@ TEST_F(ReadAheadTest, ExclusiveAppendWritesItsRecordOnce) {
   EXPECT_NE(ErrorCode(), 0);
   TakeError();
   platform::SetFaultHook({});
+  EXPECT_EQ(RecCount(), 5);
+  CloseArea();
+  // A table open for reading only refuses the append at once.
+  UseOptions read_only = Exclusive();
+  read_only.read_only = true;
+  ASSERT_TRUE(Use(path, read_only));
+  EXPECT_FALSE(AppendBlank());
+  TakeError();
   EXPECT_EQ(RecCount(), 5);
 }
 
