@@ -3,6 +3,7 @@
 #include "base/files.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "base/dates.h"
 #include "base/errors.h"
@@ -42,9 +43,18 @@ FileState& Files() {
 
 EngineFile::~EngineFile() { Close(); }
 
+void EngineFile::Touch() const {
+  // One counter for all files, so that a file moved into another object never takes a
+  // stamp that object had before.
+  static std::atomic<uint64_t> last_stamp{0};
+  stamp_ = last_stamp.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 EngineFile::EngineFile(EngineFile&& other) noexcept
     : fd_(other.fd_), path_(std::move(other.path_)), mode_(other.mode_) {
   other.fd_ = platform::kInvalidFile;
+  Touch();
+  other.Touch();
 }
 
 EngineFile& EngineFile::operator=(EngineFile&& other) noexcept {
@@ -54,6 +64,8 @@ EngineFile& EngineFile::operator=(EngineFile&& other) noexcept {
     path_ = std::move(other.path_);
     mode_ = other.mode_;
     other.fd_ = platform::kInvalidFile;
+    Touch();
+    other.Touch();
   }
   return *this;
 }
@@ -76,6 +88,7 @@ uint32_t WriteErrorCode(uint32_t platform_error) {
 
 uint32_t EngineFile::Attach(OpenFunction open, const std::string& path, uint32_t mode) {
   Close();
+  Touch();
   uint32_t error = 0;
   fd_ = open(path, mode, &error);
   if (fd_ != platform::kInvalidFile) {
@@ -87,6 +100,7 @@ uint32_t EngineFile::Attach(OpenFunction open, const std::string& path, uint32_t
 
 uint32_t EngineFile::Close() {
   if (fd_ == platform::kInvalidFile) return 0;
+  Touch();
   uint32_t error = platform::CloseFile(fd_);
   fd_ = platform::kInvalidFile;
   return error;
@@ -102,12 +116,14 @@ uint32_t EngineFile::ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* 
 
 uint32_t EngineFile::WriteAt(uint64_t offset, std::span<const uint8_t> bytes) const {
   size_t put = 0;
+  Touch();
   return WriteErrorCode(platform::WriteAt(fd_, offset, bytes, &put));
 }
 
 uint64_t EngineFile::Size(uint32_t* error) const { return platform::FileSize(fd_, error); }
 
 uint32_t EngineFile::Truncate(uint64_t size) const {
+  Touch();
   return WriteErrorCode(platform::TruncateFile(fd_, size));
 }
 

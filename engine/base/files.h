@@ -61,6 +61,11 @@ class EngineFile {
   uint64_t Size(uint32_t* error = nullptr) const;
   uint32_t Truncate(uint64_t size) const;
 
+  // Changes with every write, truncation, open and close through this object (failed ones
+  // included), never back to an earlier value: a copy of the file's bytes taken while the
+  // stamp was s is still the file's own as long as the stamp is s.
+  uint64_t change_stamp() const { return stamp_; }
+
  private:
   using OpenFunction = platform::FileHandle (*)(const std::string&, uint32_t, uint32_t*);
   // Closes what is open, then opens path with the given platform call.
@@ -69,6 +74,8 @@ class EngineFile {
   platform::FileHandle fd_ = platform::kInvalidFile;
   std::string path_;
   uint32_t mode_ = 0;
+  mutable uint64_t stamp_ = 0;
+  void Touch() const;
 };
 inline constexpr uint32_t kErrHandleEof = 38;  // Windows ERROR_HANDLE_EOF: short read
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "base/decimal_text.h"
 #include "base/errors.h"
 #include "expr/day_numbers.h"
 #include "expr/expr.h"
@@ -445,6 +446,8 @@ double LeadingNumber(std::string_view t) {
     }
   }
   double value = 0;
+  if (PlainDecimal(t.substr(digits_start, end - digits_start), &value))
+    return negative ? -value : value;
   std::errc ec = std::from_chars(t.data() + digits_start, t.data() + end, value,
                                  std::chars_format::general).ec;
   if (ec == std::errc::result_out_of_range) {

@@ -73,6 +73,7 @@ void OpenIndexFile(const std::string& name) {
   AreaIndex& a = CurrentAreaIndex();
   IndexFile& f = a.file;
   DbfArea& area = *CurrentArea();
+  SettlePendingAppend(area);  // the index is to see every record in the file
   f.header.assign(mdx::kHeaderAreaSize, 0);
   f.header_changed = false;
   f.name = name;

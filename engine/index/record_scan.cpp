@@ -7,6 +7,7 @@
 namespace zedra::index {
 
 RecordScan::RecordScan(DbfArea& area, size_t chunk_bytes) : area_(area) {
+  SettlePendingAppend(area);
   const size_t length = std::max<size_t>(area.record_length, 1);
   chunk_.resize(std::max(length, chunk_bytes / length * length));
   saved_record_ = area.record;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -230,6 +231,21 @@ bool SetFieldNum(int k, double value) {
     return FieldError(k, "Not a numeric field", "SetFieldNum");
   if (!std::isfinite(value)) return FieldError(k, "Not a finite number", "SetFieldNum");
   char buffer[400];
+  // to_chars gives printf's "%.*f" text: already rounded to the field's decimals, without
+  // leading zeros. Right-aligned, without the sign of a zero, it is the stored form.
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, int(f->decimals));
+  if (ec == std::errc()) {
+    std::string_view text(buffer, size_t(end - buffer));
+    if (text.front() == '-' && text.find_first_not_of("-0.") == std::string_view::npos)
+      text.remove_prefix(1);
+    if (text.size() > f->length)
+      return FieldError(k, "Value too wide: " + std::string(buffer, end), "SetFieldNum");
+    uint8_t* p = CurrentArea()->record.data() + f->offset;
+    std::memset(p, ' ', f->length - text.size());
+    std::memcpy(p + (f->length - text.size()), text.data(), text.size());
+    return true;
+  }
   std::snprintf(buffer, sizeof buffer, "%.*f", int(f->decimals), value);
   bool negative;
   std::string whole, frac, out;

@@ -200,6 +200,7 @@ uint32_t ReopenDbf(bool exclusive) {
   DbfArea& area = *CurrentArea();
   TableState& t = Tables();
   if (area.exclusive && !t.ExclusiveReopened) return platform::kErrAccessDenied;
+  SettlePendingAppend(area);
   const uint32_t old_mode = area.file.mode();
   const uint32_t mode = exclusive ? platform::kModeReadWriteExclusive : t.SharedOpenMode;
   const std::string path = area.file.path();
@@ -289,6 +290,8 @@ bool LockWide(LockState state, uint64_t length, const char* op) {
   // Record locks inside the range would split it when released later.
   if (area.lock_state != LockState::None) Unlock();
   if (!LockWithRetry(area.file, uint64_t(Tables().LockBase) + 1, length)) return false;
+  // What was read ahead before the lock may have changed since.
+  DropReadAhead(area);
   area.lock_state = state;
   return true;
 }

@@ -13,11 +13,34 @@
 namespace zedra {
 
 
+namespace {
+
+// Whether AppendBlank may hold its record back until the record is replaced: nobody else
+// can read the table, it is open for writing (a refusal comes at once), no index takes
+// the record, and each append is not to reach the disk at once.
+bool MayHoldBackBlank(const DbfArea& area) {
+  return area.exclusive && !area.is_virtual && (area.file.mode() & 0x7u) != 0 &&
+         !Tables().WriteThrough && !IndexActive() &&
+         area.RecordOffset(area.record_count + 2) + 1 <= kMaxTableBytes;
+}
+
+}  // namespace
+
 bool AppendBlank() {
   if (AreaNotInUse("AppendBlank")) return false;
   DbfArea* area = CurrentArea();
+  Errors().ErrorCode = 0;
+  if (!SettlePendingAppend(*area)) return false;
   std::fill(area->record.begin(), area->record.end(), kRecordActive);
-  return AppendRecord();
+  if (!MayHoldBackBlank(*area)) return AppendRecord();
+  area->record_count += 1;
+  area->current_record = area->record_count;
+  area->pending_blank = area->record_count;
+  area->update_state = UpdateState::Appended;
+  area->at_end = false;
+  area->at_start = false;
+  FillTypedImage(*area);
+  return true;
 }
 
 bool AppendRecord() {
@@ -25,6 +48,7 @@ bool AppendRecord() {
   Errors().ErrorCode = 0;
   if (!IndexKeptInStep(bool(IndexHookTable().RecordAppended), "AppendRecord")) return false;
   DbfArea* area = CurrentArea();
+  if (!SettlePendingAppend(*area)) return false;
   const bool shared = Tables().LockingOn && !area->exclusive && !area->is_virtual;
   // Shared: the table lock byte keeps two programs from appending the same record number.
   if (shared && !LockDbfFile()) {

@@ -237,6 +237,7 @@ class TableBuilder {
 }  // namespace
 
 bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped) {
+  if (!SettlePendingAppend(area)) return false;
   if (dropped) *dropped = 0;
   const std::string op = " [" + options.operation + "]";
   const std::string& path = area.file_name;

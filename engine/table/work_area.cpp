@@ -8,8 +8,10 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "base/dates.h"
+#include "base/decimal_text.h"
 #include "base/errors.h"
 #include "platform/platform.h"
 #include "table/code_pages.h"
@@ -31,6 +33,9 @@ T ParseWhole(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   T value{};
   if (text.empty()) return T{};
+  if constexpr (std::is_same_v<T, double>) {
+    if (PlainDecimal(text, &value)) return value;
+  }
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || ptr != text.data() + text.size()) return T{};
   return value;
@@ -115,7 +120,9 @@ void RefreshRecCount(DbfArea& area) {
   if (error != 0 || area.record_length == 0) return;
   uint64_t header = uint16_t(area.header_length);
   uint64_t count = size > header ? (size - header) / area.record_length : 0;
-  area.record_count = int32_t(std::min<uint64_t>(count, std::numeric_limits<int32_t>::max()));
+  const int32_t refreshed = int32_t(std::min<uint64_t>(count, std::numeric_limits<int32_t>::max()));
+  if (refreshed != area.record_count) DropReadAhead(area);
+  area.record_count = refreshed;
 }
 
 void WriteDbfHeader(DbfArea& area) {
@@ -158,6 +165,7 @@ namespace {
 // lock byte and its count afresh from the file first, so that neither write lands on a
 // record another program appended since, nor lowers the count it wrote. 0 or the code.
 uint32_t WriteHeaderAndMarker(DbfArea& area) {
+  SettlePendingAppend(area);
   HeaderWriteLock lock(area);
   if (!lock.held()) return ErrorCode() != 0 ? ErrorCode() : platform::kErrLockViolation;
   RefreshRecCount(area);
@@ -272,6 +280,8 @@ void FillTypedImage(DbfArea& area) {
 }
 
 void GetDbfRecord(DbfArea& area, int32_t n) {
+  // A held-back blank that cannot be written is no longer counted.
+  SettlePendingAppend(area);
   if (n > area.record_count || n <= 0) {
     std::string number = Num(n).substr(0, 6);
     std::string head = ("Invalid record number = " + number + " (").substr(0, 32);
@@ -289,7 +299,7 @@ void GetDbfRecord(DbfArea& area, int32_t n) {
   // Read into a scratch buffer so that a failed read leaves the record buffer alone.
   std::vector<uint8_t>& scratch = area.read_buffer;
   scratch.resize(area.record_length);
-  uint32_t error = area.file.ReadAt(area.RecordOffset(n), scratch);
+  uint32_t error = ReadStoredRecord(area, n, scratch);
   if (error == kErrHandleEof) error = 213;
   if (error != 0) {
     SetError(uint16_t(error), "File:  " + area.file_name + "  [GetDbfRecord]");
@@ -307,6 +317,15 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
     SetError(212, "Invalid record number = " + Num(n) + " (" + area.file_name +
                       ")  [Replace/Append/PutDbfRecord]");
     return;
+  }
+  if (area.pending_blank != 0) {
+    if (n == area.pending_blank) {
+      // The held-back blank is appended now, with what the buffer holds.
+      area.pending_blank = 0;
+      area.record_count = n - 1;
+    } else {
+      if (!SettlePendingAppend(area)) return;
+    }
   }
   const bool appending = n > area.record_count;
   const int32_t m = appending ? area.record_count + 1 : n;
@@ -334,7 +353,9 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
   // Never over the first byte of data that follows (a record the count does not cover).
   if (appending && area.RecordOffset(m) + stored.size() >= undo.size())
     stored.push_back(kDbfEofMarker);
+  const uint64_t stamp = area.file.change_stamp();
   uint32_t error = area.file.WriteAt(area.RecordOffset(m), stored);
+  if (error == 0) ReadAheadRecordWritten(area, m, stamp, stored);
   if (error != 0) {
     // The record is not in the file: do not count it, and leave no part of it behind.
     undo.Restore();
@@ -375,6 +396,18 @@ void PutDbfRecord(DbfArea& area, int32_t n) {
       FlushFile(area.file);
     }
   }
+}
+
+bool SettlePendingAppend(DbfArea& area) {
+  if (area.pending_blank == 0) return true;
+  const int32_t n = area.pending_blank;
+  const int32_t current = area.current_record;
+  std::vector<uint8_t> buffer(area.record_length, kRecordActive);
+  area.record.swap(buffer);
+  PutDbfRecord(area, n);
+  area.record.swap(buffer);
+  area.current_record = current;
+  return area.record_count >= n;
 }
 
 void CloseDbf(DbfArea& area) {
@@ -553,6 +586,7 @@ std::string Peek(int k, int32_t n) {
     SetError(1100, "Operation cannot be used on virtual files. [Peek]");
     return {};
   }
+  SettlePendingAppend(area);
   PeekCache& cache = table_state.peek_cache;
   if (cache.exists && cache.alias != area.alias) cache = PeekCache{};
   if (k < 0 || k > area.field_count || n <= 0 || n > area.record_count) return {};
@@ -617,6 +651,7 @@ void Poke(std::string_view text, int k, int32_t n) {
     SetError(1200, "Record not locked " + tail);
     return;
   }
+  SettlePendingAppend(area);
   if (n <= 0 || k < 0 || k > area.field_count || n > area.record_count) return;
   const size_t field_offset = k == 0 ? 0 : area.fields[k - 1].offset;
   const size_t field_length = k == 0 ? 1 : area.fields[k - 1].length;

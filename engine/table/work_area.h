@@ -39,6 +39,17 @@ struct MemoDescriptor {
 
 enum class LockState : uint8_t { None = 0, File = 1, SingleByte = 2, Records = 3 };
 
+// Stored records read in one piece for a walk through a table that no other program can
+// write (open exclusively, or under the file lock): records first .. first + count - 1,
+// the file's own bytes while its change stamp is `stamp`.
+struct RecordReadAhead {
+  std::vector<uint8_t> data;
+  int32_t first = 0;
+  int32_t count = 0;
+  uint64_t stamp = 0;
+  int32_t last_read = 0;  // the record read before: a walk reads its neighbour next
+};
+
 // One open table.
 struct DbfArea {
   std::string file_name;                 // as opened; used in every message
@@ -80,6 +91,8 @@ struct DbfArea {
   bool table_lock_held = false;          // LockDbfFile holds the table lock byte
   std::shared_ptr<void> index_part;      // the index layer's state for this area
   std::vector<uint8_t> read_buffer;      // scratch of GetDbfRecord, kept between reads
+  RecordReadAhead read_ahead;
+  int32_t pending_blank = 0;             // a blank record appended but not yet written
 
   // Position of record n (1-based) in the file.
   uint64_t RecordOffset(int32_t n) const {
@@ -119,6 +132,8 @@ struct TableState {
   uint8_t ExtraVersion2 = 0;
   uint8_t DefaultMemoKind = 0x8B;
   bool WriteThrough = false;
+  // Walks through a table no other program can write are served from large reads.
+  bool ReadAhead = true;
   uint32_t PeekCacheSize = 0;               // 0: Peek reads directly
   uint16_t CodePageOverride = 0;            // tables are opened in this code page, not their mark's
   PeekCache peek_cache;
@@ -159,6 +174,20 @@ void FillTypedImage(DbfArea& area);
 // The size of the typed image for a field table.
 size_t TypedImageSize(const std::vector<FieldDesc>& fields);
 void GetDbfRecord(DbfArea& area, int32_t n);
+// Reads the stored bytes of record n (1..record count) into out (record length bytes):
+// from the read-ahead when it holds the record, else from the file, as a large read when
+// the area may read ahead and a walk reaches past what is held. 0 or the file's code.
+uint32_t ReadStoredRecord(DbfArea& area, int32_t n, std::span<uint8_t> out);
+// Keeps the read-ahead in step with the stored bytes just written as record n, when it
+// was the file's own before the write (stamp_before); otherwise it is dropped.
+void ReadAheadRecordWritten(DbfArea& area, int32_t n, uint64_t stamp_before,
+                            std::span<const uint8_t> stored);
+void DropReadAhead(DbfArea& area);
+// An exclusive area may hold back the blank record of AppendBlank until it is replaced,
+// so that the record is written once. Anything else that needs the record in the file
+// (a read, another write, the header, a rewrite, an index) writes the blank first; false
+// when that write failed (reported; the record is then not counted).
+bool SettlePendingAppend(DbfArea& area);
 void PutDbfRecord(DbfArea& area, int32_t n);
 void CloseDbf(DbfArea& area);
 

@@ -177,33 +177,60 @@ std::string CsvQuote(const std::string& s) {
   return out + "\"";
 }
 
+// Output gathered into large pieces before it goes to the stream.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(std::ostream& out) : out_(out) { buffer_.reserve(kPiece + 4096); }
+  ~BufferedWriter() { Flush(); }
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
+
+  void Put(std::string_view text) {
+    buffer_ += text;
+    if (buffer_.size() >= kPiece) Flush();
+  }
+  void Put(char c) { buffer_ += c; }
+  void Flush() {
+    if (!buffer_.empty()) out_.write(buffer_.data(), std::streamsize(buffer_.size()));
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr size_t kPiece = 64 * 1024;
+  std::ostream& out_;
+  std::string buffer_;
+};
+
+void PutCsvRow(BufferedWriter& writer, const std::vector<std::string>& cells) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i) writer.Put(',');
+    writer.Put(CsvQuote(cells[i]));
+  }
+  writer.Put("\r\n");
+}
+
 // Prints the rows as list does: CSV (RFC 4180, CR LF), or columns sized to their widest
 // cell.
 void PrintRows(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
-               bool csv, std::ostream& out) {
+               bool csv, BufferedWriter& writer) {
   if (csv) {
-    auto emit = [&](const std::vector<std::string>& cells) {
-      for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvQuote(cells[i]);
-      out << "\r\n";
-    };
-    emit(header);
-    for (const auto& row : rows) emit(row);
-  } else {
-    std::vector<size_t> width(header.size());
-    for (size_t i = 0; i < header.size(); ++i) width[i] = Utf8Length(header[i]);
-    for (const auto& row : rows)
-      for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Length(row[i]));
-    auto emit = [&](const std::vector<std::string>& cells) {
-      std::string line;
-      for (size_t i = 0; i < cells.size(); ++i) {
-        line += cells[i];
-        if (i + 1 < cells.size()) line += std::string(width[i] - Utf8Length(cells[i]) + 2, ' ');
-      }
-      out << line << "\n";
-    };
-    emit(header);
-    for (const auto& row : rows) emit(row);
+    PutCsvRow(writer, header);
+    for (const auto& row : rows) PutCsvRow(writer, row);
+    return;
   }
+  std::vector<size_t> width(header.size());
+  for (size_t i = 0; i < header.size(); ++i) width[i] = Utf8Length(header[i]);
+  for (const auto& row : rows)
+    for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Length(row[i]));
+  auto emit = [&](const std::vector<std::string>& cells) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+      writer.Put(cells[i]);
+      if (i + 1 < cells.size()) writer.Put(std::string(width[i] - Utf8Length(cells[i]) + 2, ' '));
+    }
+    writer.Put('\n');
+  };
+  emit(header);
+  for (const auto& row : rows) emit(row);
 }
 
 // The header and one row of the current record as list prints them.
@@ -331,7 +358,6 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
   format.show_recno = format.csv && args.Has("--recno");
   const bool reverse = args.Has("--reverse");
 
-  // Rows are collected first so that the plain listing can size its columns.
   const std::vector<std::string> header = format.Header(*CurrentArea());
   std::vector<std::vector<std::string>> rows;
 
@@ -344,16 +370,25 @@ int CmdList(const Args& args, std::ostream& out, std::ostream& err) {
     GoTop();
   }
   const auto at_end = [reverse] { return reverse ? Bof() || Eof() : Eof(); };
-  while (ErrorCode() == 0 && !at_end() && (count < 0 || (long long)rows.size() < count)) {
-    rows.push_back(format.Row());
+  // CSV rows go out as they are read; the plain listing keeps its rows to size columns.
+  BufferedWriter writer(out);
+  if (format.csv) PutCsvRow(writer, header);
+  for (long long listed = 0; ErrorCode() == 0 && !at_end() && (count < 0 || listed < count); ++listed) {
+    if (format.csv) {
+      PutCsvRow(writer, format.Row());
+    } else {
+      rows.push_back(format.Row());
+    }
     Skip(reverse ? -1 : 1);
   }
   if (ErrorCode() != 0) {
+    writer.Flush();
     status = ReportEngineFailure(err);
     CloseAllAreas();
     return status;
   }
-  PrintRows(header, rows, format.csv, out);
+  if (!format.csv) PrintRows(header, rows, false, writer);
+  writer.Flush();
   CloseAllAreas();
   return ReportEngineFailure(err);
 }
@@ -532,7 +567,10 @@ int CmdSeek(const Args& args, std::ostream& out, std::ostream& err) {
   for (; ErrorCode() == 0 && !Eof() && (long long)rows.size() < count; Skip(1)) rows.push_back(format.Row());
   if (ErrorCode() != 0) return FailAndClose(err);
   out << (found ? "Found" : rows.empty() ? "Not found (past the last key)" : "Not found") << "\n";
-  if (!rows.empty()) PrintRows(format.Header(*CurrentArea()), rows, false, out);
+  if (!rows.empty()) {
+    BufferedWriter writer(out);
+    PrintRows(format.Header(*CurrentArea()), rows, false, writer);
+  }
   CloseAllAreas();
   return found ? 0 : 1;
 }
