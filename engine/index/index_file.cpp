@@ -63,15 +63,18 @@ void IndexStartup() {
   hooks.SyncToRecord = [] { OrZero([] { return SyncIndex(false), 0; }); };
   hooks.RecordReached = hooks.SyncToRecord;
   hooks.Reindex = [] { OrZero([] { return Reindex(), 0; }); };
-  // In natural order a step off either end gives no record, so that the table layer
-  // stops there (the step itself leaves the table's EOF or BOF flag set).
+  // A step off either end gives no record, so that the table layer stops there: in
+  // natural order the step leaves the table's EOF or BOF flag set, in an order the
+  // order's (which then still stands on its last or first key).
   hooks.Next = [] {
     const int32_t r = OrZero([] { return _FindNextRec(); });
-    return CurrentAreaIndex().natural_order && CurrentArea()->at_end ? 0 : r;
+    if (CurrentAreaIndex().natural_order) return CurrentArea()->at_end ? 0 : r;
+    return Controlling() && Controlling()->eof ? 0 : r;
   };
   hooks.Prior = [] {
     const int32_t r = OrZero([] { return _FindPriorRec(); });
-    return CurrentAreaIndex().natural_order && CurrentArea()->at_start ? 0 : r;
+    if (CurrentAreaIndex().natural_order) return CurrentArea()->at_start ? 0 : r;
+    return Controlling() && Controlling()->bof ? 0 : r;
   };
   hooks.Top = [] { return OrZero([] { return Top(1); }); };
   hooks.Bottom = [] { return OrZero([] { return Bottom(1); }); };

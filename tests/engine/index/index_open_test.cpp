@@ -299,5 +299,29 @@ TEST_F(IndexOpenTest, UseOpensTheProductionIndexAndCopesWithoutIt) {
   CloseArea();
 }
 
+// The records of the first and the last key deleted and hidden: walks both ways end
+// there instead of stepping on the order's end for ever.
+TEST_F(IndexOpenTest, HiddenRecordsAtBothEndsOfAnOrderEndTheWalks) {
+  CopyFixture();
+  std::vector<int32_t> name = Expected("NAME");
+  std::string table = ReadFileBytes(File("PEOPLE.DBF"));
+  for (int32_t r : {name.front(), name.back()}) table[225 + size_t(r - 1) * 65] = '*';
+  WriteFileBytes(File("PEOPLE.DBF"), table);
+  ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
+  SetDeleted(true);
+  GoTop();
+  name = std::vector<int32_t>(name.begin() + 1, name.end() - 1);
+  EXPECT_EQ(Forward(), name);
+  EXPECT_EQ(Backward(), std::vector<int32_t>(name.rbegin(), name.rend()));
+  GoBottom();
+  Skip(1);
+  EXPECT_TRUE(Eof());
+  GoTop();
+  Skip(-1);
+  EXPECT_TRUE(Bof());
+  EXPECT_EQ(RecNo(), name.front());
+  CloseArea();
+}
+
 }  // namespace
 }  // namespace zedra::testing
