@@ -13,7 +13,6 @@
 #include "cli.h"
 #include "index/index.h"
 #include "memo/memo.h"
-#include "platform/platform.h"
 #include "table/code_pages.h"
 #include "table/commands.h"
 #include "table/hooks.h"
@@ -511,15 +510,15 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
 
 namespace {
 
-// VALUE read by the key type of the controlling order: text as given (UTF-8 into
-// Windows-1252), a number, or a date as YYYY-MM-DD or YYYYMMDD. False when the value is
-// not of that type.
+// VALUE read by the key type of the controlling order: text (already in the table's code
+// page), a number, or a date as YYYY-MM-DD or YYYYMMDD. False when the value is not of
+// that type.
 bool SeekValue(const std::string& value, bool* found) {
   const TagControl* tag = OrderAt(1);
   if (!tag) return false;
   switch (tag->KeyType()) {
     case 'C':
-      *found = Seek(platform::Utf8ToCp1252(value));
+      *found = Seek(value);
       return true;
     case 'D': {
       std::string dtos = AllTrim(value);
@@ -555,8 +554,15 @@ int CmdSeek(const Args& args, std::ostream& out, std::ostream& err) {
   RowFormat format;
   if (!ListedFields(command, args, err, &format.fields, &status)) return status;
   if (!ChooseOrder(args)) return FailAndClose(err);
+  // Text keys are sought in the table's own letters; a value its code page cannot hold
+  // is refused rather than sought with substitutes.
+  std::string value = args.positional[1];
+  if (OrderAt(1) && OrderAt(1)->KeyType() == 'C' && !TableTextOf(command, args.positional[1], "VALUE", &value, err)) {
+    CloseAllAreas();
+    return 1;
+  }
   bool found = false;
-  if (!SeekValue(args.positional[1], &found)) {
+  if (!SeekValue(value, &found)) {
     const char type = OrderAt(1)->KeyType();
     CloseAllAreas();
     return UsageError(command, std::string("the tag's keys are ") + (type == 'D' ? "dates" : "numbers") + ": \"" +
