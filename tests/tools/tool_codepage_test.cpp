@@ -182,7 +182,7 @@ TEST(ToolCodePageTest, SeekReplaceAndTagsGoThroughTheTablesCodePage) {
   ToolRun refused = Tool({"replace", t, "3", "NAME=Мир", "CITY=\xE6\x97\xA5"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("Not representable in code page 866: \"\xE6\x97\xA5\" (character \"\xE6\x97\xA5\", "
-                             "field CITY)"),
+                             "field CITY) [replace]"),
             std::string::npos)
       << refused.err;
   EXPECT_EQ(Tool({"list", t, "--csv"}).out,

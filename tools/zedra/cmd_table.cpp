@@ -136,11 +136,11 @@ std::string ListValue(int k) {
   }
 }
 
-// A value given to `append` (the forms `list --csv` prints) turned into what SetFieldText
-// takes: UTF-8 into the table's code page, YYYY-MM-DD into YYYYMMDD. A text with
-// characters that the code page does not have (or that is not UTF-8) is refused with
-// error 220 rather than stored with substitutes.
-std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value) {
+// A value given to `append` or `replace` (the forms `list --csv` prints) turned into what
+// SetFieldText takes: UTF-8 into the table's code page, YYYY-MM-DD into YYYYMMDD. A text
+// with characters that the code page does not have (or that is not UTF-8) is refused with
+// error 220 rather than stored with substitutes; the message names the command.
+std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value, const Command& command) {
   if (f.type == 'D') {
     std::string v = AllTrim(value);
     if (v.size() == 10 && v[4] == '-' && v[7] == '-') return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
@@ -148,7 +148,7 @@ std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& va
   }
   std::string bytes;
   if (!Utf8ToText(*CurrentArea(), value, &bytes, nullptr)) {
-    SetError(220, NotRepresentable(value, "field " + NameForOutput(f)) + " [append]");
+    SetError(220, NotRepresentable(value, "field " + NameForOutput(f)) + " [" + command.name + "]");
     return std::nullopt;
   }
   return bytes;
@@ -477,7 +477,7 @@ bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue
       memos->push_back(MemoValue{k, std::move(*text)});
       continue;
     }
-    std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1));
+    std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1), command);
     if (!value || !SetFieldText(k, *value)) {
       *status = std::max(ReportEngineFailure(err), 1);
       CloseAllAreas();
