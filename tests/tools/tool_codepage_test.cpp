@@ -155,5 +155,47 @@ TEST(ToolCodePageTest, CodePageOptionOverridesAMissingMarkAndCreateSetsIt) {
   EXPECT_EQ(Tool({"create", dir.File("x"), "--codepage", "932", "--field", "A:C:1"}).status, 2);
 }
 
+TEST(ToolCodePageTest, SeekReplaceAndTagsGoThroughTheTablesCodePage) {
+  TempDir dir;
+  const std::string t = dir.File("towns");
+  ASSERT_EQ(Tool({"create", t, "--codepage", "866", "--field", "NAME:C:12", "--field", "CITY:C:12"}).status, 0);
+  for (const char* row : {"Москва", "Мурманск", "Минск"})
+    ASSERT_EQ(Tool({"append", t, std::string("NAME=") + row, "CITY=Омск"}).status, 0) << row;
+  ToolRun index = Tool({"index", t, "--tag", "NAME", "--key", "UPPER(NAME)", "--for", "TRIM(CITY) <> \"Тверь\""});
+  ASSERT_EQ(index.status, 0) << index.err;
+  ToolRun tags = Tool({"tags", t});
+  EXPECT_NE(tags.out.find(" key=[UPPER(NAME)] for=[TRIM(CITY) <> \"Тверь\"]\n"), std::string::npos) << tags.out;
+
+  // A Cyrillic prefix finds the first key that begins with it; the row shows as UTF-8.
+  ToolRun seek = Tool({"seek", t, "--order", "NAME", "МУ", "--fields", "NAME,CITY"});
+  EXPECT_EQ(seek.status, 0) << seek.err;
+  EXPECT_EQ(Lines(seek.out), (std::vector<std::string>{"Found", "Record#  NAME      CITY", "2        Мурманск  Омск"}));
+  ToolRun foreign = Tool({"seek", t, "--order", "NAME", "М\xE6\x97\xA5"});
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_EQ(foreign.out, "");
+  EXPECT_EQ(foreign.err, "zedra seek: Not representable in code page 866: \"М\xE6\x97\xA5\" (character "
+                         "\"\xE6\x97\xA5\", VALUE)\n");
+
+  ToolRun replace = Tool({"replace", t, "2", "NAME=Ёлкино", "CITY=Тверь"});
+  ASSERT_EQ(replace.status, 0) << replace.err;
+  // A refused character leaves the whole record as it was, the field before it included.
+  ToolRun refused = Tool({"replace", t, "3", "NAME=Мир", "CITY=\xE6\x97\xA5"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("Not representable in code page 866: \"\xE6\x97\xA5\" (character \"\xE6\x97\xA5\", "
+                             "field CITY) [replace]"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(Tool({"list", t, "--csv"}).out,
+            "NAME,CITY\r\nМосква,Омск\r\nЁлкино,Тверь\r\nМинск,Омск\r\n");
+  const std::string bytes = ReadFileBytes(t + ".DBF");
+  EXPECT_NE(bytes.find(" \xF0\xAB\xAA\xA8\xAD\xAE      \x92\xA2\xA5\xE0\xEC"), std::string::npos);
+  // The index follows the replacement (the FOR condition drops Тверь) and not the refusal.
+  EXPECT_EQ(Tool({"seek", t, "--order", "NAME", "ЁЛ"}).out.rfind("Not found", 0), 0u);
+  EXPECT_EQ(Lines(Tool({"seek", t, "--order", "NAME", "МИ", "--count", "9", "--fields", "NAME"}).out),
+            (std::vector<std::string>{"Found", "Record#  NAME", "3        Минск", "1        Москва"}));
+  ToolRun check = Tool({"check", t, "--built"});
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+}
+
 }  // namespace
 }  // namespace zedra::cli

@@ -12,6 +12,7 @@
 #include "index/semaphore.h"
 #include "index/index_check.h"
 #include "platform/platform.h"
+#include "table/code_pages.h"
 #include "table/commands.h"
 
 namespace zedra::cli {
@@ -240,8 +241,14 @@ int CmdTags(const Args& args, std::ostream& out, std::ostream& err) {
   std::vector<TagSummary> tags;
   std::string problem;
   const std::string path = IndexPathOf(args);
+  const bool read = ReadTagSummaries(path, &tags, &problem);
+  // The expressions are kept in the table's own letters; they are shown as UTF-8.
+  for (TagSummary& t : tags) {
+    t.key = TextToUtf8(*CurrentArea(), t.key);
+    t.for_expr = TextToUtf8(*CurrentArea(), t.for_expr);
+  }
   CloseAllAreas();
-  if (!ReadTagSummaries(path, &tags, &problem)) {
+  if (!read) {
     err << "zedra tags: " << path << ": " << problem << "\n";
     return 1;
   }

@@ -13,7 +13,6 @@
 #include "cli.h"
 #include "index/index.h"
 #include "memo/memo.h"
-#include "platform/platform.h"
 #include "table/code_pages.h"
 #include "table/commands.h"
 #include "table/hooks.h"
@@ -137,11 +136,11 @@ std::string ListValue(int k) {
   }
 }
 
-// A value given to `append` (the forms `list --csv` prints) turned into what SetFieldText
-// takes: UTF-8 into the table's code page, YYYY-MM-DD into YYYYMMDD. A text with
-// characters that the code page does not have (or that is not UTF-8) is refused with
-// error 220 rather than stored with substitutes.
-std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value) {
+// A value given to `append` or `replace` (the forms `list --csv` prints) turned into what
+// SetFieldText takes: UTF-8 into the table's code page, YYYY-MM-DD into YYYYMMDD. A text
+// with characters that the code page does not have (or that is not UTF-8) is refused with
+// error 220 rather than stored with substitutes; the message names the command.
+std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& value, const Command& command) {
   if (f.type == 'D') {
     std::string v = AllTrim(value);
     if (v.size() == 10 && v[4] == '-' && v[7] == '-') return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
@@ -149,7 +148,7 @@ std::optional<std::string> AppendValue(const FieldDesc& f, const std::string& va
   }
   std::string bytes;
   if (!Utf8ToText(*CurrentArea(), value, &bytes, nullptr)) {
-    SetError(220, NotRepresentable(value, "field " + NameForOutput(f)) + " [append]");
+    SetError(220, NotRepresentable(value, "field " + NameForOutput(f)) + " [" + command.name + "]");
     return std::nullopt;
   }
   return bytes;
@@ -478,7 +477,7 @@ bool AssignPairs(const Command& command, const Args& args, std::vector<MemoValue
       memos->push_back(MemoValue{k, std::move(*text)});
       continue;
     }
-    std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1));
+    std::optional<std::string> value = AppendValue(*FieldAt(k), pair.substr(eq + 1), command);
     if (!value || !SetFieldText(k, *value)) {
       *status = std::max(ReportEngineFailure(err), 1);
       CloseAllAreas();
@@ -511,15 +510,15 @@ int CmdAppend(const Args& args, std::ostream& out, std::ostream& err) {
 
 namespace {
 
-// VALUE read by the key type of the controlling order: text as given (UTF-8 into
-// Windows-1252), a number, or a date as YYYY-MM-DD or YYYYMMDD. False when the value is
-// not of that type.
+// VALUE read by the key type of the controlling order: text (already in the table's code
+// page), a number, or a date as YYYY-MM-DD or YYYYMMDD. False when the value is not of
+// that type.
 bool SeekValue(const std::string& value, bool* found) {
   const TagControl* tag = OrderAt(1);
   if (!tag) return false;
   switch (tag->KeyType()) {
     case 'C':
-      *found = Seek(platform::Utf8ToCp1252(value));
+      *found = Seek(value);
       return true;
     case 'D': {
       std::string dtos = AllTrim(value);
@@ -555,8 +554,15 @@ int CmdSeek(const Args& args, std::ostream& out, std::ostream& err) {
   RowFormat format;
   if (!ListedFields(command, args, err, &format.fields, &status)) return status;
   if (!ChooseOrder(args)) return FailAndClose(err);
+  // Text keys are sought in the table's own letters; a value its code page cannot hold
+  // is refused rather than sought with substitutes.
+  std::string value = args.positional[1];
+  if (OrderAt(1) && OrderAt(1)->KeyType() == 'C' && !TableTextOf(command, args.positional[1], "VALUE", &value, err)) {
+    CloseAllAreas();
+    return 1;
+  }
   bool found = false;
-  if (!SeekValue(args.positional[1], &found)) {
+  if (!SeekValue(value, &found)) {
     const char type = OrderAt(1)->KeyType();
     CloseAllAreas();
     return UsageError(command, std::string("the tag's keys are ") + (type == 'D' ? "dates" : "numbers") + ": \"" +
