@@ -192,7 +192,8 @@ bool Use(const std::string& name, const UseOptions& options) {
   const uint64_t present = (size - header_length) / record_length;
   area->record_count = int32_t(std::min<uint64_t>(present, uint64_t(std::numeric_limits<int32_t>::max())));
   area->record.assign(record_length, kRecordActive);
-  area->typed_image.assign(TypedImageSize(area->fields), 0);
+  area->typed_buffer.assign(TypedImageSize(area->fields), 0);
+  area->typed_stale = false;
   std::string alias = options.alias.empty() ? SplitPath(path).name : options.alias;
   area->alias = UpperText(alias).substr(0, kMaxAlias);
   area->update_state = UpdateState::Clean;

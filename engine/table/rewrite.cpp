@@ -396,7 +396,7 @@ bool RewriteTable(DbfArea& area, const RewriteOptions& options, int32_t* dropped
     for (const FieldDesc& f : area.fields)
       if (f.type == 'M')
         std::memcpy(area.record.data() + f.offset, current.data() + f.offset, f.length);
-    if (!area.is_virtual && !area.typed_image.empty()) FillTypedImage(area);
+    if (!area.is_virtual && !area.typed_buffer.empty()) FillTypedImage(area);
   }
   if (dropped) *dropped = builder.dropped();
   return true;

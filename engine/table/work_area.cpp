@@ -41,23 +41,19 @@ T ParseWhole(std::string_view text) {
   return value;
 }
 
-// Writes the date of a DBF date field in the current date style into out (room for 10
+// Writes the date of a DBF date field in the given date style into out (room for 10
 // characters): 8 characters, or 10 with the century on; the empty date of the style for
 // a blank or malformed field. Returns the length.
-size_t StyledDate(std::string_view dtos, char* out) {
-  const DateSettings& d = Dates();
+size_t StyledDate(std::string_view dtos, uint8_t style, bool century, char* out) {
   bool digits = dtos.size() == 8 &&
                 std::all_of(dtos.begin(), dtos.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!digits) {
-    std::string empty = EmptyDate(d.DateStyle).substr(0, 10);
-    std::memcpy(out, empty.data(), empty.size());
-    return empty.size();
-  }
-  std::string_view year = d.CenturyOn ? dtos.substr(0, 4) : dtos.substr(2, 2);
+  // The empty date is the same layout with blanks for the digits.
+  if (!digits) dtos = "        ";
+  std::string_view year = century ? dtos.substr(0, 4) : dtos.substr(2, 2);
   std::string_view month = dtos.substr(4, 2), day = dtos.substr(6, 2);
   std::string_view parts[3];
   char sep = '/';
-  switch (d.DateStyle) {
+  switch (style) {
     case 1: parts[0] = year, parts[1] = month, parts[2] = day, sep = '.'; break;
     case 2: parts[0] = day, parts[1] = month, parts[2] = year; break;
     case 3: parts[0] = day, parts[1] = month, parts[2] = year, sep = '-'; break;
@@ -227,13 +223,21 @@ size_t TypedImageSize(const std::vector<FieldDesc>& fields) {
 
 void FillTypedImage(DbfArea& area) {
   if (area.is_virtual) return;
-  size_t need = TypedImageSize(area.fields);
-  if (area.typed_image.size() != need) area.typed_image.assign(need, 0);
-  uint8_t* out = area.typed_image.data();
-  const uint8_t* rec = area.record.data();
+  area.typed_source.assign(area.record.begin(), area.record.end());
+  area.typed_dates = {Dates().DateStyle, Dates().CenturyOn};
+  area.typed_stale = true;
+}
+
+const std::vector<uint8_t>& DbfArea::TypedImage() {
+  if (!typed_stale) return typed_buffer;
+  typed_stale = false;
+  size_t need = TypedImageSize(fields);
+  if (typed_buffer.size() != need) typed_buffer.assign(need, 0);
+  uint8_t* out = typed_buffer.data();
+  const uint8_t* rec = typed_source.data();
   size_t pos = 0;
   out[pos++] = rec[0] == kRecordDeleted ? 1 : 0;
-  for (const FieldDesc& f : area.fields) {
+  for (const FieldDesc& f : fields) {
     std::string_view text(reinterpret_cast<const char*>(rec) + f.offset, f.length);
     switch (f.type) {
       case 'C':
@@ -243,7 +247,8 @@ void FillTypedImage(DbfArea& area) {
         break;
       case 'D': {
         char date[16];
-        size_t length = std::min<size_t>(StyledDate(text, date), size_t(f.length) + 2);
+        size_t length = std::min<size_t>(StyledDate(text, typed_dates.first, typed_dates.second, date),
+                                         size_t(f.length) + 2);
         std::memset(out + pos, 0, f.length + 3);
         out[pos] = uint8_t(length);
         std::memcpy(out + pos + 1, date, length);
@@ -277,6 +282,7 @@ void FillTypedImage(DbfArea& area) {
         break;
     }
   }
+  return typed_buffer;
 }
 
 void GetDbfRecord(DbfArea& area, int32_t n) {
@@ -685,7 +691,8 @@ void CloseArea() {
   area->FilterExpression = nullptr;
   area->SecondExpression = nullptr;
   CloseDbf(*area);
-  area->typed_image.clear();
+  area->typed_buffer.clear();
+  area->typed_stale = false;
   table_state.areas[number].reset();
 }
 

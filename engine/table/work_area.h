@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/files.h"
@@ -76,7 +77,12 @@ struct DbfArea {
   bool is_virtual = false;
   uint8_t virtual_op = 0;                // 1 close, 3 read record, 8 write record
   int32_t virtual_record = 0;
-  std::vector<uint8_t> typed_image;      // TypedRecordImage of the current record
+  // TypedRecordImage of the current record: made on first use after a move, from the
+  // record and date style as they stood at the move (typed_source, typed_dates).
+  std::vector<uint8_t> typed_buffer;
+  std::vector<uint8_t> typed_source;
+  std::pair<uint8_t, bool> typed_dates{};  // DateStyle, CenturyOn
+  bool typed_stale = false;
   std::function<bool()> FilterCallback;
   CompiledExpr* FilterExpression = nullptr;
   std::function<void()> AfterMoveHook;
@@ -93,6 +99,9 @@ struct DbfArea {
   std::vector<uint8_t> read_buffer;      // scratch of GetDbfRecord, kept between reads
   RecordReadAhead read_ahead;
   int32_t pending_blank = 0;             // a blank record appended but not yet written
+
+  // The typed record image of the current record, brought up to date first.
+  const std::vector<uint8_t>& TypedImage();
 
   // Position of record n (1-based) in the file.
   uint64_t RecordOffset(int32_t n) const {
@@ -170,6 +179,8 @@ uint32_t WriteDbfEofMarker(DbfArea& area);
 // Turns a record image (deletion flag first) between the area's readable and stored
 // forms: the OEM code page and the area's transforms; the deletion flag stays as it is.
 void TranslateRecord(const DbfArea& area, std::span<uint8_t> record, bool for_write);
+// Takes the current record as the one the typed image is made of; the image itself is
+// made when it is next read (DbfArea::TypedImage).
 void FillTypedImage(DbfArea& area);
 // The size of the typed image for a field table.
 size_t TypedImageSize(const std::vector<FieldDesc>& fields);

@@ -615,7 +615,7 @@ TEST_F(CorruptTableTest, TooManyFieldsAndUnknownTypes) {
   WriteFileBytes(File("ODD.DBF"), MakeDbf(0x03, {{"A", 'C', 2}, {"Z", '@', 8}}, {" ab12345678"}));
   ASSERT_TRUE(Use(File("ODD.DBF")));
   EXPECT_EQ(FieldType(2), '@');
-  EXPECT_EQ(CurrentArea()->typed_image.size(), 1u + 3);
+  EXPECT_EQ(CurrentArea()->TypedImage().size(), 1u + 3);
   EXPECT_EQ(FieldRaw(2), "12345678");
 }
 

@@ -1,6 +1,7 @@
 // Record reads and writes, the typed record image, code-page translation, Peek and Poke,
 // the after-move hook and closing areas.
 #include <cstring>
+#include <random>
 
 #include "base/dates.h"
 #include "platform/platform.h"
@@ -47,42 +48,42 @@ TEST_F(WorkAreaTest, TypedImageByteForByte) {
   Dates().DateStyle = 2;  // DD/MM/YY
   Dates().CenturyOn = true;
   Dbf4RawGo(1);
-  const std::vector<uint8_t>& img = A().typed_image;
-  ASSERT_EQ(img.size(), 1u + 7 + 4 + 8 + 11 + 1 + 4 + 0);
-  EXPECT_EQ(img[0], 0);
-  EXPECT_EQ(img[1], 6);
-  EXPECT_EQ(std::string(img.begin() + 2, img.begin() + 8), "Anna  ");
+  auto img = [this]() -> const std::vector<uint8_t>& { return A().TypedImage(); };
+  ASSERT_EQ(img().size(), 1u + 7 + 4 + 8 + 11 + 1 + 4 + 0);
+  EXPECT_EQ(img()[0], 0);
+  EXPECT_EQ(img()[1], 6);
+  EXPECT_EQ(std::string(img().begin() + 2, img().begin() + 8), "Anna  ");
   int32_t qty;
-  std::memcpy(&qty, &img[8], 4);
+  std::memcpy(&qty, &img()[8], 4);
   EXPECT_EQ(qty, 12);
   double price;
-  std::memcpy(&price, &img[12], 8);
+  std::memcpy(&price, &img()[12], 8);
   EXPECT_DOUBLE_EQ(price, -3.5);
-  EXPECT_EQ(img[20], 10);
-  EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 31), "29/02/2024");
-  EXPECT_EQ(img[31], 1);
+  EXPECT_EQ(img()[20], 10);
+  EXPECT_EQ(std::string(img().begin() + 21, img().begin() + 31), "29/02/2024");
+  EXPECT_EQ(img()[31], 1);
   int32_t memo;
-  std::memcpy(&memo, &img[32], 4);
+  std::memcpy(&memo, &img()[32], 4);
   EXPECT_EQ(memo, 7);
 
   Dbf4RawGo(2);
-  EXPECT_EQ(img[0], 1) << "deleted";
-  std::memcpy(&qty, &img[8], 4);
+  EXPECT_EQ(img()[0], 1) << "deleted";
+  std::memcpy(&qty, &img()[8], 4);
   EXPECT_EQ(qty, -1);
-  EXPECT_EQ(img[31], 0) << "'n' is false";
+  EXPECT_EQ(img()[31], 0) << "'n' is false";
 }
 
 TEST_F(WorkAreaTest, TypedImageDatesFollowEveryDateStyle) {
-  const std::vector<uint8_t>& img = A().typed_image;
+  auto img = [this]() -> const std::vector<uint8_t>& { return A().TypedImage(); };
   for (int style = 0; style <= 8; ++style) {
     for (bool century : {false, true}) {
       SetDateStyle(style);
       Dates().CenturyOn = century;
       Dbf4RawGo(1);
       std::string expected = DateFromCanonical(century ? "02/29/2024" : "02/29/24");
-      EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 21 + img[20]), expected) << style;
+      EXPECT_EQ(std::string(img().begin() + 21, img().begin() + 21 + img()[20]), expected) << style;
       Dbf4RawGo(2);
-      EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 21 + img[20]), EmptyDate(style)) << style;
+      EXPECT_EQ(std::string(img().begin() + 21, img().begin() + 21 + img()[20]), EmptyDate(style)) << style;
     }
   }
 }
@@ -91,14 +92,76 @@ TEST_F(WorkAreaTest, TypedImageOfUnparsableAndBlankValues) {
   Dates().DateStyle = 0;
   Dates().CenturyOn = false;
   Dbf4RawGo(3);
-  const std::vector<uint8_t>& img = A().typed_image;
+  auto img = [this]() -> const std::vector<uint8_t>& { return A().TypedImage(); };
   int32_t qty;
-  std::memcpy(&qty, &img[8], 4);
+  std::memcpy(&qty, &img()[8], 4);
   EXPECT_EQ(qty, 0) << "abcd is not a number";
-  EXPECT_EQ(img[20], 8);
-  EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 29), "12/31/99");
+  EXPECT_EQ(img()[20], 8);
+  EXPECT_EQ(std::string(img().begin() + 21, img().begin() + 29), "12/31/99");
   Dbf4RawGo(2);
-  EXPECT_EQ(std::string(img.begin() + 21, img.begin() + 29), EmptyDate(0));
+  EXPECT_EQ(std::string(img().begin() + 21, img().begin() + 29), EmptyDate(0));
+}
+
+// The image made on first use is the one a move would have made at once: the same bytes
+// although the record buffer and the date style change between the move and the read.
+// One run reads the image after every operation (so it is made at the move), the other
+// only now and then, after the changes; both make the same operations.
+TEST_F(WorkAreaTest, TypedImageMadeOnUseEqualsTheImageAtTheMove) {
+  std::mt19937 rng(5);
+  auto pick = [&rng](std::initializer_list<const char*> choices) {
+    return std::string(choices.begin()[rng() % choices.size()]);
+  };
+  std::vector<std::string> records;
+  for (int i = 0; i < 300; ++i) {
+    std::string r = rng() % 4 == 0 ? "*" : " ";
+    r += pick({"Anna  ", "      ", "\xe9t\xe9   "});
+    r += pick({"  12", "-001", "abcd", "    ", "+7  ", "9999"});
+    r += pick({"  -3.50", "   1.00", "99.9991", "       ", " 1e3   ", "  .25  "});
+    r += pick({"20240229", "        ", "2024022x", "19991231"});
+    r += pick({"T", "n", "y", " ", "?"});
+    r += pick({"         7", "          ", "      abc1", "2147483648"});
+    r += pick({"ABC", "   "});
+    records.push_back(r);
+  }
+  const std::string table = MakeDbf(0x03, kFields, records);
+  std::vector<std::vector<uint8_t>> at_move;  // the first run's image after each step
+  std::vector<std::string> trace[2];
+  for (int run = 0; run < 2; ++run) {
+    CloseArea();
+    const std::string path = File("R" + std::to_string(run) + ".DBF");
+    WriteFileBytes(path, table);
+    ASSERT_TRUE(Use(path, Exclusive()));
+    rng.seed(17);
+    SetDateStyle(0);
+    Dates().CenturyOn = false;
+    for (int step = 0; step < 3000; ++step) {
+      const int count = RecCount();
+      switch (rng() % 8) {
+        case 0: Dbf4Go(int32_t(1 + rng() % (count + 2))); break;
+        case 1: Dbf4RawGo(int32_t(1 + rng() % (count + 2))); break;
+        case 2: Skip(int32_t(rng() % 9) - 4); break;
+        case 3: rng() % 2 ? GoTop() : GoBottom(); break;
+        case 4: SetFieldRaw(int(1 + rng() % 7), pick({"42", "", "x", "20010101"})); Replace(); break;
+        case 5: AppendBlank(); SetFieldRaw(int(1 + rng() % 7), pick({"T", "-5.5", "19000101"})); Replace(); break;
+        case 6: rng() % 2 ? DeleteRec() : Recall(); break;
+        default: ClearRecord(); break;
+      }
+      trace[run].push_back(std::to_string(RecNo()) + "/" + std::to_string(ErrorCode()));
+      Errors().ErrorCode = 0;
+      if (run == 0) at_move.push_back(A().TypedImage());
+      // Changes the image of the last move must not see.
+      const bool read_now = rng() % 5 == 0;
+      SetFieldRaw(int(1 + rng() % 7), pick({"77", "19700101", "F", "zz"}));
+      SetDateStyle(int(rng() % 9));
+      Dates().CenturyOn = rng() % 2;
+      Errors().ErrorCode = 0;
+      if (run == 1 && read_now) {
+        ASSERT_EQ(A().TypedImage(), at_move[size_t(step)]) << "step " << step;
+      }
+    }
+  }
+  EXPECT_EQ(trace[0], trace[1]);
+  EXPECT_GT(RecCount(), 300);
 }
 
 TEST_F(WorkAreaTest, GetDbfRecordOutOfRangeLeavesBufferAndPosition) {
