@@ -114,28 +114,26 @@ void BM_BaselineUpperName(benchmark::State& state) {
   }, [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, 20) < 0; }, 42);
 }
 
+// Orders two 8-byte keys that hold doubles.
+bool DoubleKeyLess(const uint8_t* a, const uint8_t* b) {
+  double x, y;
+  std::memcpy(&x, a, 8);
+  std::memcpy(&y, b, 8);
+  return x < y;
+}
+
 void BM_BaselineAmount(benchmark::State& state) {
   Baseline<8>(state, [](const uint8_t* r, uint8_t* k) {
     double v = std::strtod(std::string(reinterpret_cast<const char*>(r + 36), 10).c_str(), nullptr);
     std::memcpy(k, &v, 8);
-  }, [](const uint8_t* a, const uint8_t* b) {
-    double x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    return x < y;
-  }, 63);
+  }, DoubleKeyLess, 63);
 }
 
 void BM_BaselineBorn(benchmark::State& state) {
   Baseline<8>(state, [](const uint8_t* r, uint8_t* k) {
     double v = DtosToDay(std::string_view(reinterpret_cast<const char*>(r + 46), 8));
     std::memcpy(k, &v, 8);
-  }, [](const uint8_t* a, const uint8_t* b) {
-    double x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    return x < y;
-  }, 84);
+  }, DoubleKeyLess, 84);
 }
 
 // Seeks and walks: the table opened exclusively with a tag on UPPER(NAME) and the node
