@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "engine/memo/memo_test_util.h"
+#include "engine/table/forked_child.h"
 #include "platform/platform.h"
 
 namespace zedra::testing {

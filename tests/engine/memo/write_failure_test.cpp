@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include "engine/memo/memo_test_util.h"
+#include "engine/table/forked_child.h"
 #include "platform/platform.h"
 
 namespace zedra::testing {
