@@ -1,5 +1,5 @@
-// Single-byte code pages built from the system's converter (glibc's iconv) and case
-// mapping (the C.UTF-8 locale's towupper/towlower), each once, on first use.
+// Single-byte code pages from the system's converter (glibc's iconv) and case mapping
+// (the C.UTF-8 locale's towupper/towlower).
 #include <iconv.h>
 #include <locale.h>
 #include <wctype.h>
@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/codepage_source.h"
 
 namespace zedra::platform {
 namespace {
@@ -59,6 +58,8 @@ void FillCaseMaps(CodePage& page) {
   }
 }
 
+}  // namespace
+
 std::unique_ptr<CodePage> BuildCodePage(uint16_t number) {
   const std::string name = "CP" + std::to_string(number);
   iconv_t cd = iconv_open("UTF-32LE", name.c_str());
@@ -68,68 +69,12 @@ std::unique_ptr<CodePage> BuildCodePage(uint16_t number) {
   bool incomplete = false;
   for (int b = 0; b < 256; ++b) {
     // The lower half is ASCII in every code page the engine uses.
-    const char32_t c = b < 0x80 ? char32_t(b) : ConvertByte(cd, uint8_t(b), &incomplete);
-    page->defined[b] = c != kNoCharacter;
-    page->unicode[b] = c != kNoCharacter ? c : b < 0xA0 ? char32_t(b) : kNoCharacter;
+    SetCharacter(*page, b, b < 0x80 ? char32_t(b) : ConvertByte(cd, uint8_t(b), &incomplete));
   }
   iconv_close(cd);
   if (incomplete) return nullptr;  // not a single-byte code page
   FillCaseMaps(*page);
   return page;
-}
-
-std::mutex& CacheMutex() {
-  static std::mutex m;
-  return m;
-}
-
-}  // namespace
-
-const CodePage* FindCodePage(uint16_t number) {
-  static std::map<uint16_t, std::unique_ptr<CodePage>> cache;
-  std::lock_guard<std::mutex> lock(CacheMutex());
-  auto it = cache.find(number);
-  if (it == cache.end()) it = cache.emplace(number, BuildCodePage(number)).first;
-  return it->second.get();
-}
-
-const CodePage& Windows1252() {
-  static const CodePage page = [] {
-    if (const CodePage* found = FindCodePage(1252)) return *found;
-    CodePage latin1;
-    latin1.number = 1252;
-    for (int b = 0; b < 256; ++b) {
-      latin1.unicode[b] = char32_t(b);
-      latin1.defined[b] = true;
-      latin1.upper[b] = AnsiUpper(uint8_t(b));
-      latin1.lower[b] = AnsiLower(uint8_t(b));
-    }
-    return latin1;
-  }();
-  return page;
-}
-
-const OemAnsiPair* FindOemAnsiPair(uint16_t dos_code_page) {
-  const uint16_t windows = WindowsCodePageOf(dos_code_page);
-  if (windows == 0) return nullptr;
-  const CodePage* oem = FindCodePage(dos_code_page);
-  const CodePage* ansi = FindCodePage(windows);
-  static std::map<uint16_t, std::unique_ptr<OemAnsiPair>> cache;
-  std::lock_guard<std::mutex> lock(CacheMutex());
-  auto it = cache.find(dos_code_page);
-  if (it == cache.end()) {
-    std::unique_ptr<OemAnsiPair> pair;
-    if (oem && ansi) {
-      pair = std::make_unique<OemAnsiPair>(BuildOemAnsiPair(*oem, *ansi));
-      if (dos_code_page == 850)
-        for (int b = 0; b < 256; ++b) {
-          pair->to_ansi[b] = OemToAnsi(uint8_t(b));
-          pair->to_oem[b] = AnsiToOem(uint8_t(b));
-        }
-    }
-    it = cache.emplace(dos_code_page, std::move(pair)).first;
-  }
-  return it->second.get();
 }
 
 }  // namespace zedra::platform
