@@ -12,10 +12,12 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 
 export WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 mkdir -p "$WINEPREFIX"
-wineboot --init >/dev/null 2>&1 || true
-wineserver --persistent=600
-trap 'wineserver --kill || true' EXIT
+# Exit status 2: a server for this prefix is running already, which serves as well.
+"$wineserver" --persistent=600 || [ $? -eq 2 ]
+trap '"$wineserver" --kill || true' EXIT
+wine wineboot --init >/dev/null 2>&1
 
 # The build lists each program's tests by running it under Wine.
 cmake --build "$build"

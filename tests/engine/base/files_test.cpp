@@ -72,8 +72,13 @@ TEST_F(FilesTest, NamesAndExtensions) {
   EXPECT_EQ(DefaultExtension("dir/NAME  ", "DBF"), "dir/NAME.DBF");
   EXPECT_EQ(ForceExtension("dir/PEOPLE.DBF", "MDX"), "dir/PEOPLE.MDX");
   EXPECT_EQ(ForceExtension("dir.v1/PEOPLE", "DBT"), "dir.v1/PEOPLE.DBT");
+#ifdef _WIN32
+  EXPECT_EQ(ExpandPath("C:\\a\\b\\..\\c\\.\\d"), "C:\\a\\c\\d");
+  EXPECT_EQ(ExpandPath("x").substr(1, 2), ":\\");
+#else
   EXPECT_EQ(ExpandPath("/a/b/../c/./d"), "/a/c/d");
   EXPECT_EQ(ExpandPath("x").front(), '/');
+#endif
 }
 
 TEST_F(FilesTest, EraseFileRefusesAFileOpenElsewhere) {
@@ -144,10 +149,13 @@ TEST_F(FilesTest, UniqueFilenamesAreNewEmptyAndDistinct) {
 
 TEST_F(FilesTest, FreeSpace) {
   EXPECT_GT(DiskFreeKB(""), 0);
-  EXPECT_EQ(DriveFreeKB(0), DiskFreeKB(""));
+  // The same volume; other programs may write in between.
+  EXPECT_NEAR(DriveFreeKB(0), DiskFreeKB(""), 100 * 1024);
   EXPECT_LT(DiskFreeKB("/tmp"), 2147483647 + 0LL + 1);
   EXPECT_EQ(DiskFreeKB("/no/such/volume/here"), 2147483647);
+#ifndef _WIN32
   EXPECT_EQ(DriveFreeKB(3), 2147483647);  // C: names no volume here
+#endif
 }
 
 TEST_F(FilesTest, FileDatesAndFlush) {

@@ -8,9 +8,14 @@ class ToolEvalTest : public ExprTest {
  protected:
   // Runs the tool with the given arguments (already quoted for the shell); standard
   // output and standard error together.
+  // On POSIX the tool runs in the C locale; a Windows program's locale is the machine's.
   int Tool(const std::string& arguments, std::string* output) {
-    return RunCommand(std::string("LC_ALL=C ") + ZEDRA_TOOL_PATH + " " + arguments + " 2>&1",
-                      output);
+#ifdef _WIN32
+    const std::string locale;
+#else
+    const std::string locale = "LC_ALL=C ";
+#endif
+    return RunCommand(locale + ZEDRA_TOOL_PATH + " " + arguments + " 2>&1", output);
   }
 };
 
