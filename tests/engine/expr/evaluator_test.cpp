@@ -361,7 +361,9 @@ TEST_F(EvaluatorTest, AFailedEvaluationHasNoValue) {
 }
 
 // A memo field whose reference is negative (a memo in the group-header form of a
-// dBASE III memo file) is read at the absolute value, as GetMemoText reads it.
+// dBASE III memo file) is read at the absolute value, as GetMemoText reads it. POSIX
+// only: the test writes into the memo file while the engine holds it exclusively.
+#ifndef _WIN32
 TEST_F(EvaluatorTest, NegativeMemoReferencesReadAsTheMemoLayerReadsThem) {
   MakeTable("notes", {{"NOTES", 'M', 10, 0}}, {{}}, 0x83);
   ASSERT_TRUE(Goto(1));
@@ -397,6 +399,7 @@ TEST_F(EvaluatorTest, NegativeMemoReferencesReadAsTheMemoLayerReadsThem) {
   TakeError();
   ReleaseExpr(e);
 }
+#endif
 
 TEST_F(EvaluatorTest, ReleaseOnlyWhatIsListed) {
   CompiledExpr* e = AssignExpr("1");

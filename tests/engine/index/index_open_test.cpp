@@ -222,9 +222,12 @@ namespace {
 // written.
 TEST_F(IndexOpenTest, UseOpensTheProductionIndexAndCopesWithoutIt) {
   CopyFixture();
-  // The index under a lower-case name is still the production index.
+  // The index under a lower-case name is still the production index (on Windows both
+  // names are one file).
+#ifndef _WIN32
   WriteFileBytes(File("people.mdx"), ReadFileBytes(File("PEOPLE.MDX")));
   platform::RemoveFile(File("PEOPLE.MDX"));
+#endif
   ASSERT_TRUE(Use(File("PEOPLE"), Exclusive()));
   EXPECT_EQ(ProductionIndexWarning(), "");
   EXPECT_EQ(CurrentOrder(), 1);

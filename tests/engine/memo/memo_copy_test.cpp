@@ -87,6 +87,8 @@ TEST_F(MemoCopyTest, TheRecordInTheBufferShowsItsNewReference) {
   EXPECT_EQ(GetMemoText(2), "mine");
 }
 
+// POSIX only: the test cuts the memo file short while the engine holds it exclusively.
+#ifndef _WIN32
 TEST_F(MemoCopyTest, AMemoThatCannotBeReadStopsThePackBeforeAnyChange) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
   AddRecord("kept");
@@ -121,6 +123,7 @@ TEST_F(MemoCopyTest, AMemoThatCannotBeReadStopsThePackBeforeAnyChange) {
   Dbf4Go(1);
   EXPECT_EQ(GetMemoText(2), "kept");
 }
+#endif
 
 TEST_F(MemoCopyTest, AFailedPackChangesNothing) {
   ASSERT_TRUE(MakeTable("T.DBF", 0x8B));
