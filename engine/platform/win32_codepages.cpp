@@ -30,6 +30,9 @@ char32_t CaseOf(char32_t c, DWORD how) {
 }
 
 std::unique_ptr<CodePage> BuildCodePage(uint16_t number) {
+  // 0 to 3 and 42 are no code pages but stand for the machine's own ANSI, OEM, Mac and
+  // thread pages and the symbol page.
+  if (number <= CP_THREAD_ACP || number == CP_SYMBOL) return nullptr;
   CPINFO info;
   if (!::GetCPInfo(number, &info) || info.MaxCharSize != 1) return nullptr;
   auto page = std::make_unique<CodePage>();

@@ -138,6 +138,9 @@ uint32_t RangeLock(FileHandle fd, uint64_t offset, uint64_t length, bool unlock)
   // A lock that cannot be granted at once is held by another opener.
   if (!unlock && (error == ERROR_IO_PENDING || error == ERROR_SHARING_VIOLATION))
     return Failed(kErrLockViolation);
+  // An unlock conflicts with nobody: it fails only for a range this handle does not hold,
+  // which Windows reports as 158 (Wine says 33 for it).
+  if (unlock && error == ERROR_LOCK_VIOLATION) return Failed(kErrNotLocked);
   return Failed(static_cast<uint32_t>(error));
 }
 
