@@ -293,9 +293,11 @@ int32_t DiskFreeKB(std::string_view path) {
 }
 
 int32_t DriveFreeKB(int drive) {
-  // Only the current directory's volume exists here; drive letters name no volume.
   if (drive == 0) return DiskFreeKB("");
-  return 2147483647;
+  // Where there are no drive letters, only the current directory's volume exists.
+  const std::string root = platform::DriveRoot(drive);
+  if (root.empty()) return 2147483647;
+  return DiskFreeKB(root);
 }
 
 // ---------------------------------------------------------------------------------------

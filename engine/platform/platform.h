@@ -206,6 +206,10 @@ std::string TempDirectory();
 std::string CreateUniqueFile(const std::string& directory, const std::string& prefix,
                              uint32_t* error);
 
+// The root directory of a drive by its number (1 = A:, 2 = B:, 3 = C: ...), such as "C:\\";
+// empty for a number that names no drive letter, and always on POSIX, which has none.
+std::string DriveRoot(int drive);
+
 // Bytes available to the caller on the volume holding path (GetDiskFreeSpaceExA;
 // statvfs f_bavail * f_frsize on POSIX).
 std::optional<uint64_t> FreeBytes(const std::string& path);

@@ -382,6 +382,8 @@ std::string CreateUniqueFile(const std::string& directory, const std::string& pr
   return "";
 }
 
+std::string DriveRoot(int /*drive*/) { return {}; }
+
 std::optional<uint64_t> FreeBytes(const std::string& path) {
   struct statvfs vfs;
   if (::statvfs(path.empty() ? "." : path.c_str(), &vfs) != 0) {

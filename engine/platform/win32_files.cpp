@@ -427,7 +427,14 @@ std::string CreateUniqueFile(const std::string& directory, const std::string& pr
   return name;
 }
 
+std::string DriveRoot(int drive) {
+  if (drive < 1 || drive > 26) return {};
+  return std::string(1, static_cast<char>('A' + drive - 1)) + ":\\";
+}
+
 std::optional<uint64_t> FreeBytes(const std::string& path) {
+  // A drive without its medium answers with an error code, not a dialog.
+  QuietCriticalErrors quiet;
   ULARGE_INTEGER available;
   if (!::GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &available, nullptr,
                              nullptr)) {

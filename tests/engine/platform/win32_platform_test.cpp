@@ -154,6 +154,9 @@ TEST(Win32PlatformTest, UniqueFilesAreNamedAsTheSystemNamesThem) {
   const std::string temp = TempDirectory();
   EXPECT_TRUE(IsPathSeparator(temp.back()));
   EXPECT_TRUE(FreeBytes(temp).has_value());
+  EXPECT_EQ(DriveRoot(3), "C:\\");
+  EXPECT_TRUE(FreeBytes(DriveRoot(3)).has_value());
+  EXPECT_EQ(DriveRoot(27), "");
 }
 
 // The system's German and French short dates, through the engine's own start-up, give
