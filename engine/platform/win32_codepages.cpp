@@ -4,12 +4,6 @@
 // Single-byte code pages from the system's converter (MultiByteToWideChar with the code
 // page's number, never the machine's own ANSI or OEM page) and the invariant locale's
 // case mapping, each once, on first use.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <map>

@@ -4,12 +4,6 @@
 // Files open synchronously and every transfer names its offset (an OVERLAPPED structure
 // on a synchronous handle), so that no call depends on a file pointer. Error codes are
 // the system's, straight from GetLastError.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 // The engine's own names, not the system's character-set macros.

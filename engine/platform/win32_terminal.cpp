@@ -1,11 +1,5 @@
 // The terminal test of the tool's progress display, and the tool's UTF-8 arguments and
 // streams on Windows.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <shellapi.h>
