@@ -39,8 +39,10 @@ run list PEOPLE.DBF --order CITYD --reverse --csv --recno
 run seek PEOPLE.DBF --order NAME B --count 3
 run seek PEOPLE.DBF --order AMOUNT 100 --count 2
 run seek PEOPLE.DBF --order BORN 1970-01-01 --count 2
-run list PEOPLE.DBF --filter "CITY = 'Zürich' .OR. 'é' $ NOTES" --fields NAME,CITY
-run seek PEOPLE.DBF --order NAME "ÉMILE"
+# Text beyond ASCII in arguments and output.
+run append PEOPLE.DBF "NAME=Zoë Ångström" "CITY=Zürich" AMOUNT=12.5 BORN=1999-12-31 ACTIVE=T "NOTES=Crème brûlée"
+run list PEOPLE.DBF --filter "CITY = 'Zürich'" --csv
+run seek PEOPLE.DBF --order NAME "ZOË"
 run info MISSING.DBF
 run eval "DTOC(DATE()) = DTOC(DATE())"
 run delete PEOPLE.DBF 3 7 150
