@@ -176,9 +176,6 @@ uint32_t ErrnoToWinError(int err) {
 
 void FailWritesBeyondSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
 
-QuietCriticalErrors::QuietCriticalErrors() {}
-QuietCriticalErrors::~QuietCriticalErrors() {}
-
 FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error) {
   return OpenWith(path, mode, 0, error);
 }

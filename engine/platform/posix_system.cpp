@@ -1,4 +1,4 @@
-// POSIX clock, sleep and locale for the engine.
+// POSIX clock, sleep, locale and error mode for the engine.
 #include <langinfo.h>
 #include <locale.h>
 #include <time.h>
@@ -42,6 +42,10 @@ CivilTime LocalTimeOf(int64_t seconds) {
   if (!localtime_r(&t, &parts)) return {};
   return FromTm(parts);
 }
+
+// No critical-error dialogs here to keep away.
+QuietCriticalErrors::QuietCriticalErrors() {}
+QuietCriticalErrors::~QuietCriticalErrors() {}
 
 void SleepMs(uint32_t ms) {
   struct timespec ts;
