@@ -16,5 +16,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-find_program(ZEDRA_WINE NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
+find_program(ZEDRA_WINE NAMES wine wine64 PATHS /usr/lib/wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ZEDRA_WINE})

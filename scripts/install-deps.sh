@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need, skipping the
-# ones already present. Usage: scripts/install-deps.sh run|test
+# ones already present. Usage: scripts/install-deps.sh run|test|windows
 set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core)
@@ -11,10 +11,14 @@ test_packages=("${run_packages[@]}" fonts-dejavu-extra libgtest-dev libgmock-dev
                libbenchmark-dev clang libclang-rt-14-dev python3 python3-dbf python3-dbfread
                libdbd-xbase-perl openbox xdotool x11-utils)
 
+# The Windows build of the engine and the tool, and Wine to run its tests.
+windows_packages=(cmake ninja-build g++-mingw-w64-x86-64 googletest wine wine64)
+
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;
-  test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  test) wanted=("${test_packages[@]}" "${windows_packages[@]}") ;;
+  windows) wanted=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 run|test|windows" >&2; exit 2 ;;
 esac
 
 missing=()

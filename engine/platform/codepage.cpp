@@ -1,9 +1,7 @@
 // The engine's own ANSI (Windows-1252) and OEM (code page 850) pair and Windows-1252 case
-// mapping; the pairing of a DOS code page with the Windows code page of its script, each
-// pair built once; text between code pages and UTF-8. The code pages themselves come from
-// the system files of the layer (FindCodePage).
+// mapping; the pairing of a DOS code page with the Windows code page of its script; text
+// between code pages and UTF-8.
 #include <map>
-#include <memory>
 #include <mutex>
 
 #include "platform/codepage_tables.h"
@@ -188,46 +186,6 @@ std::string Utf8ToCp1252(std::string_view text) {
     out += it == byte_of.end() ? '?' : static_cast<char>(it->second);
   }
   return out;
-}
-
-const CodePage& Windows1252() {
-  static const CodePage page = [] {
-    if (const CodePage* found = FindCodePage(1252)) return *found;
-    CodePage latin1;
-    latin1.number = 1252;
-    for (int b = 0; b < 256; ++b) {
-      latin1.unicode[b] = char32_t(b);
-      latin1.defined[b] = true;
-      latin1.upper[b] = AnsiUpper(uint8_t(b));
-      latin1.lower[b] = AnsiLower(uint8_t(b));
-    }
-    return latin1;
-  }();
-  return page;
-}
-
-const OemAnsiPair* FindOemAnsiPair(uint16_t dos_code_page) {
-  const uint16_t windows = WindowsCodePageOf(dos_code_page);
-  if (windows == 0) return nullptr;
-  const CodePage* oem = FindCodePage(dos_code_page);
-  const CodePage* ansi = FindCodePage(windows);
-  static std::map<uint16_t, std::unique_ptr<OemAnsiPair>> cache;
-  static std::mutex cache_mutex;
-  std::lock_guard<std::mutex> lock(cache_mutex);
-  auto it = cache.find(dos_code_page);
-  if (it == cache.end()) {
-    std::unique_ptr<OemAnsiPair> pair;
-    if (oem && ansi) {
-      pair = std::make_unique<OemAnsiPair>(BuildOemAnsiPair(*oem, *ansi));
-      if (dos_code_page == 850)
-        for (int b = 0; b < 256; ++b) {
-          pair->to_ansi[b] = OemToAnsi(uint8_t(b));
-          pair->to_oem[b] = AnsiToOem(uint8_t(b));
-        }
-    }
-    it = cache.emplace(dos_code_page, std::move(pair)).first;
-  }
-  return it->second.get();
 }
 
 }  // namespace zedra::platform

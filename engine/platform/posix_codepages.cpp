@@ -1,5 +1,5 @@
-// Single-byte code pages built from the system's converter (glibc's iconv) and case
-// mapping (the C.UTF-8 locale's towupper/towlower), each once, on first use.
+// Single-byte code pages from the system's converter (glibc's iconv) and case mapping
+// (the C.UTF-8 locale's towupper/towlower).
 #include <iconv.h>
 #include <locale.h>
 #include <wctype.h>
@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/codepage_source.h"
 
 namespace zedra::platform {
 namespace {
@@ -59,6 +58,8 @@ void FillCaseMaps(CodePage& page) {
   }
 }
 
+}  // namespace
+
 std::unique_ptr<CodePage> BuildCodePage(uint16_t number) {
   const std::string name = "CP" + std::to_string(number);
   iconv_t cd = iconv_open("UTF-32LE", name.c_str());
@@ -68,29 +69,12 @@ std::unique_ptr<CodePage> BuildCodePage(uint16_t number) {
   bool incomplete = false;
   for (int b = 0; b < 256; ++b) {
     // The lower half is ASCII in every code page the engine uses.
-    const char32_t c = b < 0x80 ? char32_t(b) : ConvertByte(cd, uint8_t(b), &incomplete);
-    page->defined[b] = c != kNoCharacter;
-    page->unicode[b] = c != kNoCharacter ? c : b < 0xA0 ? char32_t(b) : kNoCharacter;
+    SetCharacter(*page, b, b < 0x80 ? char32_t(b) : ConvertByte(cd, uint8_t(b), &incomplete));
   }
   iconv_close(cd);
   if (incomplete) return nullptr;  // not a single-byte code page
   FillCaseMaps(*page);
   return page;
-}
-
-std::mutex& CacheMutex() {
-  static std::mutex m;
-  return m;
-}
-
-}  // namespace
-
-const CodePage* FindCodePage(uint16_t number) {
-  static std::map<uint16_t, std::unique_ptr<CodePage>> cache;
-  std::lock_guard<std::mutex> lock(CacheMutex());
-  auto it = cache.find(number);
-  if (it == cache.end()) it = cache.emplace(number, BuildCodePage(number)).first;
-  return it->second.get();
 }
 
 }  // namespace zedra::platform

@@ -1,10 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,31 +7,29 @@
 #include <sstream>
 #include <stdexcept>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 namespace zedra::testing {
 
-#ifdef _WIN32
 TempDir::TempDir() {
-  // No mkdtemp here: a random name, created only if it is new.
-  static std::mt19937 random{std::random_device{}()};
   const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 random(seed());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path dir = base / ("zedra-test-" + std::to_string(random()));
+    char name[32];
+    std::snprintf(name, sizeof name, "zedra-test-%012llx",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
     std::error_code ec;
-    if (std::filesystem::create_directory(dir, ec)) {
-      path_ = dir.string();
+    if (std::filesystem::create_directory(base / name, ec)) {
+      // Forward slashes on every system: the tests build their paths with "/".
+      path_ = (base / name).generic_string();
       return;
     }
   }
-  throw std::runtime_error("cannot create a temporary directory");
+  throw std::runtime_error("cannot create a temporary directory in " + base.string());
 }
-#else
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/zedra-test-XXXXXX";
-  if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
-}
-#endif
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -57,23 +50,33 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void SetSystemTempDirectory(const std::string& path) {
 #ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#define WIFEXITED(status) true
-#define WEXITSTATUS(status) (status)
+  _putenv_s("TMP", path.c_str());  // an empty value removes the variable
+#else
+  if (path.empty()) unsetenv("TMPDIR");
+  else setenv("TMPDIR", path.c_str(), 1);
 #endif
+}
 
 int RunCommand(const std::string& command, std::string* output) {
+#ifdef _WIN32
+  FILE* pipe = _popen(command.c_str(), "rb");
+#else
   FILE* pipe = popen(command.c_str(), "r");
+#endif
   if (!pipe) return -1;
   std::string text;
   char buffer[4096];
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  int status = pclose(pipe);
   if (output) *output = text;
+#ifdef _WIN32
+  return _pclose(pipe);
+#else
+  int status = pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 }  // namespace zedra::testing

@@ -28,4 +28,19 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // Runs a command line through the shell; returns its exit status and its standard output.
 int RunCommand(const std::string& command, std::string* output);
 
+// Points the system's temporary directory (TMPDIR; TMP on Windows) at path for this
+// process and the programs it starts; an empty path returns to the default.
+void SetSystemTempDirectory(const std::string& path);
+
+// Whether the other programs the tests compare with (python3-dbf, python3-dbfread,
+// XBase::Index) can be started: they are programs of the Linux machine, which a Windows
+// build running under Wine cannot start.
+constexpr bool PeerProgramsAvailable() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 }  // namespace zedra::testing

@@ -10,6 +10,9 @@
 #include "index/index_check.h"
 #include "index/index_internal.h"
 #include "index_test_util.h"
+#ifndef _WIN32
+#include "../table/forked_child.h"
+#endif
 
 namespace zedra::testing {
 namespace {
@@ -149,10 +152,10 @@ class IndexBuildTest : public IndexTest {
  protected:
   void SetUp() override {
     IndexTest::SetUp();
-    setenv("TMPDIR", dir_.path().c_str(), 1);
+    SetSystemTempDirectory(dir_.path());
   }
   void TearDown() override {
-    unsetenv("TMPDIR");
+    SetSystemTempDirectory("");
     IndexTest::TearDown();
   }
   bool TempFilesLeft() {
@@ -304,6 +307,8 @@ TEST_F(IndexBuildTest, EdgeTablesAndTheTagChecks) {
 namespace zedra::testing {
 namespace {
 
+// Forks the other program from inside the test (POSIX only).
+#ifndef _WIN32
 // Another program holds the index file (and in the second case the table too): the build
 // reopens the table exclusively for itself, or refuses with 225 when it cannot. Either
 // way the table is shared again afterwards; the file the other program holds cannot be
@@ -341,6 +346,7 @@ TEST_F(IndexBuildTest, ASharedTableIsReopenedExclusivelyForTheBuild) {
     EXPECT_FALSE(CurrentArea()->exclusive);  // shared again
   }
 }
+#endif
 
 }  // namespace
 }  // namespace zedra::testing

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "../table/table_test_util.h"
 #include "base/errors.h"
 #include "table/work_area.h"
 
@@ -98,13 +99,5 @@ class Program {
   pid_t pid_ = -1;
   bool waited_ = false;
 };
-
-// For program bodies: tells a failed check on standard error and counts it.
-inline int Check(bool condition, const std::string& what) {
-  if (condition) return 0;
-  fprintf(stderr, "program %d: %s (error %u: %s)\n", int(getpid()), what.c_str(),
-          unsigned(Errors().ErrorCode), Errors().PendingMessage.c_str());
-  return 1;
-}
 
 }  // namespace zedra::testing

@@ -1,6 +1,5 @@
 // Copying memos between memo files of every kind, and packing a memo file.
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 #include "engine/memo/memo_test_util.h"
 
@@ -98,7 +97,7 @@ TEST_F(MemoCopyTest, AMemoThatCannotBeReadStopsThePackBeforeAnyChange) {
   // Record 3's memo is cut short: its group header claims more text than is left.
   std::string dbt = ReadFileBytes(File("T.DBT"));
   const std::string dbf = ReadFileBytes(File("T.DBF"));
-  ASSERT_TRUE(truncate(File("T.DBT").c_str(), off_t(dbt.size() - 100)) == 0);
+  std::filesystem::resize_file(File("T.DBT"), dbt.size() - 100);
   dbt.resize(dbt.size() - 100);
   PackMemofile();
   EXPECT_EQ(TakeError(), "1003: " + File("T.DBT") +
@@ -131,7 +130,7 @@ TEST_F(MemoCopyTest, AFailedPackChangesNothing) {
   const std::string dbt = ReadFileBytes(File("T.DBT"));
   const std::string dbf = ReadFileBytes(File("T.DBF"));
   // The packed file cannot be created: a directory stands under its name.
-  ASSERT_EQ(mkdir(File("T.$$$").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(File("T.$$$")));
   PackMemofile();
   EXPECT_NE(ErrorCode(), 0);
   Errors().ErrorCode = 0;

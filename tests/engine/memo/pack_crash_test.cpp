@@ -1,15 +1,46 @@
 // Pack, Zap and PackMemofile killed at every change they make to a file: the next Use
 // gives the old table or the new one, each record with its own memo, none lost or twice.
-#include <signal.h>
-
+// The victim is a separate program (support/programs.h), ended abruptly inside the hook.
 #include <algorithm>
 #include <functional>
 
 #include "engine/memo/memo_test_util.h"
 #include "platform/platform.h"
+#include "support/programs.h"
 
 namespace zedra::testing {
 namespace {
+
+// args: table, operation ("pack", "zap" or "pack-memo"), n, "torn" or "whole". Runs the
+// operation on the table opened exclusively and ends at its n-th file change, or, torn,
+// stops that change half-way when it is a write and ends at the next. 0 when the
+// operation completed before.
+ZEDRA_PROGRAM(killed_operation) {
+  ProgramEngine engine;
+  const std::string op = args.at(1);
+  const int n = std::stoi(args.at(2));
+  const bool torn = args.at(3) == "torn";
+  int count = 0;
+  bool end_next = false;
+  platform::SetFaultHook([&](platform::FileChange change, size_t* size) -> uint32_t {
+    if (end_next || ++count == n) {
+      if (!end_next && torn && change == platform::FileChange::Write && *size > 1) {
+        *size /= 2;
+        end_next = true;
+        return 0;
+      }
+      EndAbruptly();
+    }
+    return 0;
+  });
+  UseOptions o;
+  o.exclusive = true;
+  if (!Use(args.at(0), o)) return 1;
+  if (op == "pack") return Pack() ? 0 : 1;
+  if (op == "zap") return Zap() ? 0 : 1;
+  PackMemofile();
+  return ErrorCode() == 0 ? 0 : 1;
+}
 
 struct Row {
   std::string name;
@@ -44,29 +75,12 @@ class PackCrashTest : public MemoTest {
     return rows;
   }
 
-  // Runs op on T.DBF (opened exclusively) in a child killed at its n-th file change, or,
-  // with torn set, one whose n-th change, when a write, stops half-way and which is
-  // killed at the next. True when op completed before.
-  bool RunKilledAt(int n, bool torn, const std::function<bool()>& op) {
-    pid_t pid = StartChild([&] {
-      int count = 0;
-      bool kill_next = false;
-      platform::SetFaultHook([&](platform::FileChange change, size_t* size) -> uint32_t {
-        if (kill_next || ++count == n) {
-          if (!kill_next && torn && change == platform::FileChange::Write && *size > 1) {
-            *size /= 2;
-            kill_next = true;
-            return 0;
-          }
-          raise(SIGKILL);
-        }
-        return 0;
-      });
-      UseOptions o;
-      o.exclusive = true;
-      return Use(File("T.DBF"), o) && op() ? 0 : 1;
-    });
-    int status = WaitChild(pid);
+  // Runs the operation in a program ended at its n-th file change (see killed_operation).
+  // True when the operation completed before.
+  bool RunKilledAt(int n, bool torn, const std::string& op) {
+    SeparateProgram victim("killed_operation",
+                           {File("T.DBF"), op, std::to_string(n), torn ? "torn" : "whole"});
+    const int status = victim.Wait();
     EXPECT_TRUE(status == 0 || status == -1) << "step " << n << ": the operation failed";
     return status == 0;
   }
@@ -94,7 +108,7 @@ class PackCrashTest : public MemoTest {
   }
 
   // Kills op at every step until it completes; each time the table must be one of the two.
-  void KillAtEveryStep(uint8_t kind, bool torn, const std::function<bool()>& op,
+  void KillAtEveryStep(uint8_t kind, bool torn, const std::string& op,
                        const std::function<std::vector<Row>(std::vector<Row>)>& after_of) {
     for (int n = 1; n < 400; ++n) {
       SCOPED_TRACE("step " + std::to_string(n));
@@ -124,7 +138,7 @@ TEST_F(PackCrashTest, PackKilledAtAnyStep) {
   for (uint8_t kind : {0x83, 0x8B, 0xF5}) {
     for (bool torn : {false, true}) {
       SCOPED_TRACE(std::to_string(kind) + (torn ? " torn" : ""));
-      KillAtEveryStep(kind, torn, [] { return Pack(); }, WithoutDeleted);
+      KillAtEveryStep(kind, torn, "pack", WithoutDeleted);
     }
   }
 }
@@ -132,15 +146,8 @@ TEST_F(PackCrashTest, PackKilledAtAnyStep) {
 TEST_F(PackCrashTest, ZapAndMemoRewriteKilledAtAnyStep) {
   for (uint8_t kind : {0x83, 0xF5}) {
     SCOPED_TRACE(kind);
-    KillAtEveryStep(kind, false, [] { return Zap(); },
-                    [](const std::vector<Row>&) { return std::vector<Row>{}; });
-    KillAtEveryStep(
-        kind, true,
-        [] {
-          PackMemofile();
-          return ErrorCode() == 0;
-        },
-        [](std::vector<Row> rows) { return rows; });
+    KillAtEveryStep(kind, false, "zap", [](const std::vector<Row>&) { return std::vector<Row>{}; });
+    KillAtEveryStep(kind, true, "pack-memo", [](std::vector<Row> rows) { return rows; });
   }
 }
 

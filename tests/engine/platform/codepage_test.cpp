@@ -1,6 +1,7 @@
 // Code pages from the system's converter: the DOS/Windows pairs, case mapping and UTF-8.
 #include <gtest/gtest.h>
 
+#include "platform/codepage_data.h"
 #include "platform/platform.h"
 
 namespace zedra::platform {
@@ -121,6 +122,30 @@ TEST(CodePageTest, Utf8RoundTripsAndRefusesWhatThePageLacks) {
   EXPECT_EQ(Cp1252ToUtf8("\x81\x8D"), "\xC2\x81\xC2\x8D");
   EXPECT_EQ(Utf8ToCp1252("\xC2\x81z"), "\x81z");
   EXPECT_EQ(Cp866ToUtf8("\x8C"), "М");
+}
+
+TEST(CodePageTest, EveryPageIsTheOneOfTheEnginesTables) {
+  // The Windows build compiles these tables in; the POSIX build reads glibc, which must
+  // still agree with them byte for byte, so that both systems give the same text and case.
+  ASSERT_EQ(std::size(tables::kCodePageData), std::size(kAllCodePages));
+  for (size_t i = 0; i < std::size(kAllCodePages); ++i) {
+    const tables::CodePageData& data = tables::kCodePageData[i];
+    ASSERT_EQ(data.number, kAllCodePages[i]);
+    SCOPED_TRACE(data.number);
+    const CodePage* page = FindCodePage(data.number);
+    ASSERT_NE(page, nullptr);
+    for (int b = 0; b < 256; ++b) {
+      const bool high = b >= 0x80;
+      const char32_t c = high ? data.unicode[b - 0x80] : char32_t(b);
+      const bool defined = c != 0 || b == 0;
+      EXPECT_EQ(page->defined[b], defined) << b;
+      EXPECT_EQ(page->unicode[b], defined ? c : b < 0xA0 ? char32_t(b) : kNoCharacter) << b;
+      const int ascii_upper = b >= 'a' && b <= 'z' ? b - 0x20 : b;
+      const int ascii_lower = b >= 'A' && b <= 'Z' ? b + 0x20 : b;
+      EXPECT_EQ(page->upper[b], high ? data.upper[b - 0x80] : ascii_upper) << b;
+      EXPECT_EQ(page->lower[b], high ? data.lower[b - 0x80] : ascii_lower) << b;
+    }
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "forked_child.h"
 #include "table_test_util.h"
 
 namespace zedra::testing {

@@ -1,12 +1,10 @@
-// Helpers of the table layer's tests: a clean engine per test, DBF images built byte by
-// byte, and a child process that works on the same table.
+// Helpers of the table layer's tests: a clean engine per test and DBF images built byte
+// by byte.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,6 +43,32 @@ class TableTest : public ::testing::Test {
 
   TempDir dir_;
 };
+
+// The engine of a separate program (support/programs.h) for the time of its entry point,
+// started and stopped as TableTest does for a test.
+struct ProgramEngine {
+  ProgramEngine() {
+    EngineStartup();
+    SetAutoReport(false);
+  }
+  ~ProgramEngine() {
+    {
+      AutoReportScope quiet(false);
+      CloseAllAreas();
+    }
+    EngineShutdown();
+  }
+  ProgramEngine(const ProgramEngine&) = delete;
+  ProgramEngine& operator=(const ProgramEngine&) = delete;
+};
+
+// For the bodies of other programs: tells a failed check on standard error and counts it.
+inline int Check(bool condition, const std::string& what) {
+  if (condition) return 0;
+  std::fprintf(stderr, "program: %s (error %u: %s)\n", what.c_str(), unsigned(Errors().ErrorCode),
+               Errors().PendingMessage.c_str());
+  return 1;
+}
 
 inline UseOptions Exclusive() {
   UseOptions o;
@@ -92,47 +116,5 @@ inline std::string MakeDbf(uint8_t version, const std::vector<RawField>& fields,
   if (eof_marker) out += '\x1A';
   return out;
 }
-
-// Runs body in a child process, a second program as far as sharing and locks go; the
-// child's exit status is body's result. The child shares the open files of the parent's
-// work areas (and so their locks): body must open its own in another area and never
-// touch the parent's, and it ends with _exit so that nothing is closed or written.
-inline pid_t StartChild(const std::function<int()>& body) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int status = 1;
-    try {
-      status = body();
-    } catch (...) {
-      status = 99;
-    }
-    _exit(status);
-  }
-  return pid;
-}
-
-inline int WaitChild(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A one-byte pipe for "ready" and "go" signals between the two processes.
-struct Signal {
-  int fd[2] = {-1, -1};
-  Signal() {
-    if (pipe(fd) != 0) fd[0] = fd[1] = -1;
-  }
-  ~Signal() {
-    if (fd[0] >= 0) close(fd[0]);
-    if (fd[1] >= 0) close(fd[1]);
-  }
-  void Send() { (void)!write(fd[1], "x", 1); }
-  bool Wait() {
-    char c;
-    return read(fd[0], &c, 1) == 1;
-  }
-};
 
 }  // namespace zedra::testing
