@@ -72,8 +72,16 @@ TEST_F(FilesTest, NamesAndExtensions) {
   EXPECT_EQ(DefaultExtension("dir/NAME  ", "DBF"), "dir/NAME.DBF");
   EXPECT_EQ(ForceExtension("dir/PEOPLE.DBF", "MDX"), "dir/PEOPLE.MDX");
   EXPECT_EQ(ForceExtension("dir.v1/PEOPLE", "DBT"), "dir.v1/PEOPLE.DBT");
+#ifdef _WIN32
+  // Rooted on the current drive, with the system's separator; either separator splits.
+  EXPECT_EQ(ExpandPath("/a/b/../c/./d").substr(1), ":\\a\\c\\d");
+  EXPECT_EQ(ExpandPath("x").substr(1, 2), ":\\");
+  EXPECT_EQ(SplitPath("C:\\dir\\sub/PEOPLE.DBF").dir, "C:\\dir\\sub/");
+  EXPECT_EQ(ForceExtension("dir.v1\\PEOPLE", "DBT"), "dir.v1\\PEOPLE.DBT");
+#else
   EXPECT_EQ(ExpandPath("/a/b/../c/./d"), "/a/c/d");
   EXPECT_EQ(ExpandPath("x").front(), '/');
+#endif
 }
 
 TEST_F(FilesTest, EraseFileRefusesAFileOpenElsewhere) {
