@@ -171,7 +171,11 @@ bool FileExists(const std::string& path);
 // True when path names a regular file (not a directory, FIFO, socket or device).
 bool IsRegularFile(const std::string& path);
 uint32_t RemoveFile(const std::string& path);
-// Renames, replacing an existing target in one atomic step.
+// Renames, replacing an existing target in one atomic step. A target that another
+// program holds open is replaced too: its holders keep the old file. Where Windows cannot
+// rename by handle over an open file (before Windows 10, Wine), the old file is moved
+// aside to a ZED*.TMP name of its directory first and deleted after: for that moment the
+// name is free.
 uint32_t RenameFile(const std::string& from, const std::string& to);
 std::string CurrentDirectory();
 // The absolute form of a path (relative paths resolved against the current directory);
