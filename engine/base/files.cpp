@@ -132,7 +132,7 @@ uint32_t EngineFile::Truncate(uint64_t size) const {
 
 PathParts SplitPath(std::string_view path) {
   PathParts parts;
-  size_t last = path.find_last_of(platform::kPathSeparator);
+  size_t last = path.find_last_of(platform::kPathSeparators);
   std::string_view file = path;
   if (last != std::string_view::npos) {
     parts.dir = std::string(path.substr(0, last + 1));
@@ -160,7 +160,7 @@ std::string DefaultExtension(std::string_view path, std::string_view ext) {
 }
 
 std::string ForceExtension(std::string_view path, std::string_view ext) {
-  size_t last = path.find_last_of(platform::kPathSeparator);
+  size_t last = path.find_last_of(platform::kPathSeparators);
   size_t start = last == std::string_view::npos ? 0 : last + 1;
   size_t dot = path.rfind('.');
   std::string base(dot != std::string_view::npos && dot >= start ? path.substr(0, dot) : path);
@@ -285,7 +285,7 @@ int32_t DiskFreeKB(std::string_view path) {
   std::string p = AllTrim(path);
   // An empty path stands for the current directory's volume.
   if (p.empty()) p = platform::CurrentDirectory();
-  if (p.back() != platform::kPathSeparator) p += platform::kPathSeparator;
+  if (!platform::IsPathSeparator(p.back())) p += platform::kPathSeparator;
   std::optional<uint64_t> bytes = platform::FreeBytes(p);
   if (!bytes) return 2147483647;
   // More than fits the signed 32-bit answer is reported as the largest it can say.
@@ -293,9 +293,11 @@ int32_t DiskFreeKB(std::string_view path) {
 }
 
 int32_t DriveFreeKB(int drive) {
-  // Only the current directory's volume exists here; drive letters name no volume.
   if (drive == 0) return DiskFreeKB("");
-  return 2147483647;
+  // Where there are no drive letters, only the current directory's volume exists.
+  const std::string root = platform::DriveRoot(drive);
+  if (root.empty()) return 2147483647;
+  return DiskFreeKB(root);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -300,7 +300,7 @@ std::string IndexFileName(const std::string& name) {
   n = n.substr(first, last - first);
   if (n.empty()) return ForceExtension(table, "MDX");
   n = DefaultExtension(n, "MDX");
-  if (n.find(platform::kPathSeparator) == std::string::npos) n = SplitPath(table).dir + n;
+  if (n.find_first_of(platform::kPathSeparators) == std::string::npos) n = SplitPath(table).dir + n;
   return n;
 }
 

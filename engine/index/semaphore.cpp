@@ -135,11 +135,15 @@ void Login(DbfArea& area, uint8_t n) {
     // were left by programs that ended without logging out, and it starts afresh.
     uint32_t code;
     {
-      EngineFile probe;
-      code = probe.Open(c.name, platform::kModeReadExclusive);
+      // A medium that is gone fails the open with its code; no dialog asks about it.
+      platform::QuietCriticalErrors quiet;
+      {
+        EngineFile probe;
+        code = probe.Open(c.name, platform::kModeReadExclusive);
+      }
+      if (code == 0 || code == platform::kErrFileNotFound)
+        code = c.file.Create(c.name, platform::kModeReadWriteExclusive);
     }
-    if (code == 0 || code == platform::kErrFileNotFound)
-      code = c.file.Create(c.name, platform::kModeReadWriteExclusive);
     if (code == 0) {
       c.record.fill(0);
       if (uint32_t error = WriteRecord(c); error != 0) {
@@ -322,7 +326,7 @@ std::string SemaphoreFileName() {
     name = ForceExtension(area->file_name, "@S@");
   } else {
     std::string dir = state.SemaphoreDirectory;
-    if (dir.back() != platform::kPathSeparator) dir += platform::kPathSeparator;
+    if (!platform::IsPathSeparator(dir.back())) dir += platform::kPathSeparator;
     const PathParts parts = SplitPath(area->file_name);
     name = dir + parts.name + ".@S@";
   }

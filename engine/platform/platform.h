@@ -5,7 +5,10 @@
 // free space, the tick count, the user's locale and the ANSI/OEM code pages. The layers
 // above speak in Windows error codes (2 = file not found, 32 = sharing violation,
 // 33 = lock violation, ...) so that their messages stay those of the engine on every
-// platform. Today there is one implementation, for POSIX.
+// platform. There are two implementations: posix_*.cpp emulates the Windows semantics
+// (share modes, locks that belong to the open file, error codes) on POSIX, win32_*.cpp
+// uses the Windows services themselves; the build picks one. Where the two still differ
+// in what a caller sees, the comment of the call says so.
 #pragma once
 
 #include <array>
@@ -35,10 +38,16 @@ inline constexpr uint32_t kErrSharingViolation = 32;
 inline constexpr uint32_t kErrLockViolation = 33;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrDiskFull = 112;
+inline constexpr uint32_t kErrHandleEof = 38;
+inline constexpr uint32_t kErrFileExists = 80;
+inline constexpr uint32_t kErrNotLocked = 158;
+inline constexpr uint32_t kErrFilenameTooLong = 206;
 inline constexpr uint32_t kErrFileTooLarge = 223;  // EFBIG: beyond the process's file size limit
 
+#ifndef _WIN32
 // errno turned into the Windows error code the engine reports.
 uint32_t ErrnoToWinError(int err);
+#endif
 
 // The error code of the last failed call of this layer on this thread (0 after success of
 // calls that document clearing it).
@@ -56,14 +65,22 @@ inline constexpr uint32_t kModeReadWriteExclusive = 18; // 0x12
 inline constexpr uint32_t kModeReadShared = 64;         // 0x40
 inline constexpr uint32_t kModeReadWriteShared = 66;    // 0x42
 
+#ifdef _WIN32
+using FileHandle = std::intptr_t;  // the HANDLE's value; INVALID_HANDLE_VALUE is -1
+#else
 using FileHandle = int;
+#endif
 inline constexpr FileHandle kInvalidFile = -1;
 
-// Opens an existing file. Sharing is emulated with flock() on the open file: deny-none
-// takes a shared lock, every other sharing mode an exclusive one, both without waiting;
-// a conflict with another opener fails with 32. Only regular files open: a directory, FIFO,
-// socket or device fails with 5 at once (the open never waits for a FIFO's other end).
-// Returns kInvalidFile and sets *error.
+// Opens an existing file. On Windows the sharing bits become CreateFile's share mode
+// (compatibility and exclusive share nothing, deny write shares reading, deny read shares
+// writing, deny none shares both); every open also lets other programs rename or delete
+// the file, as POSIX always does, so that a rewrite can replace a table another program
+// still has open. On POSIX sharing is emulated with flock() on the open file: deny-none
+// takes a shared lock, every other sharing mode an exclusive one, both without waiting.
+// On both, a conflict with another opener fails with 32, and two deny-none opens share.
+// Only regular files open: a directory, FIFO, pipe, socket or device fails with 5 at once
+// (the open never waits for a FIFO's other end). Returns kInvalidFile and sets *error.
 FileHandle OpenFile(const std::string& path, uint32_t mode, uint32_t* error);
 
 // Creates (or truncates) a file and opens it with the given mode's sharing.
@@ -94,6 +111,10 @@ int64_t FileModTime(FileHandle fd, uint32_t* error);
 // Byte-range locks owned by the open file (LockFile / UnlockFile); 64-bit offsets.
 // A range held by another opener fails at once with 33. A file open for reading only
 // takes a shared lock: it excludes the locks of writers, while readers may share it.
+// On Windows the locks are those of the system: a locked range refuses other openers'
+// reads and writes (33), a range is locked only once even by its owner, and unlocking
+// must name a range exactly as it was locked (anything else fails with 158). On POSIX the
+// owner may lock a range again and unlocking a range not held succeeds.
 uint32_t LockRegion(FileHandle fd, uint64_t offset, uint64_t length);
 uint32_t UnlockRegion(FileHandle fd, uint64_t offset, uint64_t length);
 
@@ -115,18 +136,46 @@ void SetFaultHook(FaultHook hook);
 // A write beyond the process's file size limit (RLIMIT_FSIZE) ends the process with
 // SIGXFSZ by default. A program calls this once to have such writes fail with
 // kErrFileTooLarge instead, so that the engine can report them and undo what it began.
+// Windows has no such limit: nothing to do there.
 void FailWritesBeyondSizeLimit();
+
+// While one lives, the system's critical-error dialogs (a drive without a medium, a
+// network share gone) stay away and the call fails with its error code instead
+// (SetErrorMode); the previous mode comes back at its end. Nothing to do on POSIX.
+class QuietCriticalErrors {
+ public:
+  QuietCriticalErrors();
+  ~QuietCriticalErrors();
+  QuietCriticalErrors(const QuietCriticalErrors&) = delete;
+  QuietCriticalErrors& operator=(const QuietCriticalErrors&) = delete;
+
+ private:
+  uint32_t previous_ = 0;
+};
 
 // ---------------------------------------------------------------------------------------
 // Names and directories
 
+// The separator this layer writes between the parts of a path, and the characters that
+// separate parts when reading one: on Windows both the backslash and "/".
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr std::string_view kPathSeparators = "\\/";
+#else
 inline constexpr char kPathSeparator = '/';
+inline constexpr std::string_view kPathSeparators = "/";
+#endif
+constexpr bool IsPathSeparator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
 
 bool FileExists(const std::string& path);
 // True when path names a regular file (not a directory, FIFO, socket or device).
 bool IsRegularFile(const std::string& path);
 uint32_t RemoveFile(const std::string& path);
-// Renames, replacing an existing target in one atomic step.
+// Renames, replacing an existing target in one atomic step. A target that another
+// program holds open is replaced too: its holders keep the old file. Where Windows cannot
+// rename by handle over an open file (before Windows 10, Wine), the old file is moved
+// aside to a ZED*.TMP name of its directory first and deleted after: for that moment the
+// name is free.
 uint32_t RenameFile(const std::string& from, const std::string& to);
 std::string CurrentDirectory();
 // The absolute form of a path (relative paths resolved against the current directory);
@@ -135,7 +184,8 @@ std::string AbsolutePath(const std::string& path);
 
 // Files from Windows arrive with any case. Returns the path as written when it exists,
 // otherwise the one entry of its directory whose name matches the last component
-// case-insensitively, otherwise the path as written.
+// case-insensitively, otherwise the path as written. Windows names are case-insensitive
+// already: there the path comes back as written.
 std::string ResolveCase(const std::string& path);
 
 struct DirEntry {
@@ -150,20 +200,29 @@ uint32_t ListDirectory(const std::string& directory, const std::string& pattern,
                        std::vector<DirEntry>* entries);
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
-// $TMPDIR or /tmp, ending in the separator.
+// The temporary directory, ending in a separator: GetTempPathA on Windows, $TMPDIR or
+// /tmp on POSIX.
 std::string TempDirectory();
-// Creates a new empty file named prefix + hex digits + ".tmp" in directory with
-// O_CREAT|O_EXCL. Returns its full name, or empty with *error set.
+// Creates a new empty file in directory and returns its full name, or empty with *error
+// set. On Windows GetTempFileNameA chooses the name: the prefix's first three characters,
+// one to four upper-case hex digits and ".TMP". On POSIX it is the whole prefix, one to
+// four upper-case hex digits and ".tmp", created with O_CREAT|O_EXCL.
 std::string CreateUniqueFile(const std::string& directory, const std::string& prefix,
                              uint32_t* error);
 
-// Bytes available to the caller on the volume holding path (statvfs f_bavail * f_frsize).
+// The root directory of a drive by its number (1 = A:, 2 = B:, 3 = C: ...), such as "C:\\";
+// empty for a number that names no drive letter, and always on POSIX, which has none.
+std::string DriveRoot(int drive);
+
+// Bytes available to the caller on the volume holding path (GetDiskFreeSpaceExA;
+// statvfs f_bavail * f_frsize on POSIX).
 std::optional<uint64_t> FreeBytes(const std::string& path);
 
 // ---------------------------------------------------------------------------------------
 // Time
 
-// Milliseconds since an unspecified start (CLOCK_MONOTONIC), as unsigned 32-bit.
+// Milliseconds since an unspecified start (GetTickCount; CLOCK_MONOTONIC on POSIX), as
+// unsigned 32-bit.
 uint32_t TickCount();
 
 struct CivilTime {
@@ -187,8 +246,10 @@ struct LocaleInfo {
   char thousands_separator = ',';
 };
 
-// The user's locale, from LC_ALL, LC_TIME and LANG (language) and nl_langinfo/localeconv
-// (formats), unless a test has put its own in place.
+// The user's locale, unless a test has put its own in place: on Windows
+// GetUserDefaultLangID and that language's short-date format and separators
+// (GetLocaleInfoA); on POSIX LC_ALL, LC_TIME and LANG (language) and
+// nl_langinfo/localeconv (formats).
 LocaleInfo CurrentLocale();
 // Tests play any locale with this; std::nullopt returns to the real one.
 void SetLocaleOverride(std::optional<LocaleInfo> locale);
@@ -267,5 +328,13 @@ std::string Utf8ToCp1252(std::string_view text);
 
 // Whether standard error is a terminal (progress displays are drawn only there).
 bool StandardErrorIsTerminal();
+
+// A command-line tool speaks UTF-8 on every system. Its arguments after the program name,
+// as UTF-8: on Windows taken from the wide command line (argv holds them in the ANSI code
+// page there), on POSIX argv as it is.
+std::vector<std::string> ToolArguments(int argc, char** argv);
+// Makes the standard streams carry the tool's bytes unchanged: on Windows binary mode (no
+// CR added before LF) and a console that shows UTF-8. Nothing to do on POSIX.
+void PrepareStandardStreams();
 
 }  // namespace zedra::platform

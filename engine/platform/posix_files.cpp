@@ -22,28 +22,16 @@
 #include <random>
 #include <utility>
 
+#include "platform/layer.h"
 #include "platform/platform.h"
 
 namespace zedra::platform {
 namespace {
 
-thread_local uint32_t last_error = 0;
+using layer::Failed;
+using layer::Inject;
 
-FaultHook fault_hook;
-
-// Asks the fault hook about a change; 0 to go on, or the error the call fails with.
-uint32_t Inject(FileChange change, size_t* size = nullptr) {
-  if (!fault_hook) return 0;
-  size_t ignored = 0;
-  uint32_t error = fault_hook(change, size ? size : &ignored);
-  if (error != 0) last_error = error;
-  return error;
-}
-
-uint32_t Fail(int err) {
-  last_error = ErrnoToWinError(err);
-  return last_error;
-}
+uint32_t Fail(int err) { return Failed(ErrnoToWinError(err)); }
 
 int AccessFlags(uint32_t mode) {
   switch (mode & 0x7) {
@@ -77,7 +65,7 @@ FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t*
   // Directories, FIFOs, sockets and devices are no table, memo or index file.
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    *error = last_error = kErrAccessDenied;
+    *error = Failed(kErrAccessDenied);
     return kInvalidFile;
   }
   const int flags = fcntl(fd, F_GETFL);
@@ -88,7 +76,7 @@ FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t*
   }
   if (uint32_t e = TakeShareLock(fd, mode)) {
     ::close(fd);
-    *error = last_error = e;
+    *error = Failed(e);
     return kInvalidFile;
   }
   // Another program may have replaced the file under its name (a pack renames the
@@ -98,7 +86,7 @@ FileHandle OpenWith(const std::string& path, uint32_t mode, int extra, uint32_t*
   struct stat named;
   if (::stat(path.c_str(), &named) != 0 || named.st_ino != st.st_ino || named.st_dev != st.st_dev) {
     ::close(fd);
-    *error = last_error = kErrSharingViolation;
+    *error = Failed(kErrSharingViolation);
     return kInvalidFile;
   }
   // Truncation waits until the share lock is ours: truncating a file another program has
@@ -127,11 +115,11 @@ uint32_t RangeLock(FileHandle fd, uint64_t offset, uint64_t length, short type) 
   // Offsets beyond the signed range cannot be locked on POSIX; the engine's lock base
   // sits far below that.
   if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX))
-    return last_error = kErrInvalidParameter;
+    return Failed(kErrInvalidParameter);
   fl.l_start = static_cast<off_t>(offset);
   fl.l_len = static_cast<off_t>(length);
   if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return 0;
-  if (errno == EAGAIN || errno == EACCES) return last_error = kErrLockViolation;
+  if (errno == EAGAIN || errno == EACCES) return Failed(kErrLockViolation);
   return Fail(errno);
 }
 
@@ -180,15 +168,11 @@ uint32_t ErrnoToWinError(int err) {
     case EDQUOT: return kErrDiskFull;
     case EFBIG: return kErrFileTooLarge;
     case EINVAL: return kErrInvalidParameter;
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case EEXIST: return 80;         // ERROR_FILE_EXISTS
+    case ENAMETOOLONG: return kErrFilenameTooLong;
+    case EEXIST: return kErrFileExists;
     default: return 31;             // ERROR_GEN_FAILURE
   }
 }
-
-uint32_t LastError() { return last_error; }
-
-void SetFaultHook(FaultHook hook) { fault_hook = std::move(hook); }
 
 void FailWritesBeyondSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
 
@@ -207,7 +191,7 @@ FileHandle CreateFile(const std::string& path, uint32_t mode, uint32_t* error) {
 }
 
 uint32_t CloseFile(FileHandle fd) {
-  if (fd < 0) return last_error = kErrInvalidHandle;
+  if (fd < 0) return Failed(kErrInvalidHandle);
   return ::close(fd) == 0 ? 0 : Fail(errno);
 }
 
@@ -230,7 +214,7 @@ uint32_t WriteAt(FileHandle fd, uint64_t offset, std::span<const uint8_t> bytes,
   });
   if (done) *done = written;
   // A write that stops short without an error found the disk full.
-  if (error == 0 && written != bytes.size()) error = last_error = kErrDiskFull;
+  if (error == 0 && written != bytes.size()) error = Failed(kErrDiskFull);
   return error;
 }
 
@@ -341,34 +325,6 @@ std::string ResolveCase(const std::string& path) {
   return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
 }
 
-bool WildcardMatch(const std::string& pattern, const std::string& name) {
-  // Iterative match with one backtrack point for the last "*".
-  size_t p = 0, n = 0, star = std::string::npos, mark = 0;
-  auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = n;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      n = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  // "*.*" matches names without a dot too, as on Windows.
-  if (p + 1 == pattern.size() && pattern[p] == '.') ++p;
-  if (p + 2 == pattern.size() && pattern[p] == '.' && pattern[p + 1] == '*') p += 2;
-  return p == pattern.size();
-}
-
 uint32_t ListDirectory(const std::string& directory, const std::string& pattern,
                        std::vector<DirEntry>* entries) {
   entries->clear();
@@ -419,9 +375,11 @@ std::string CreateUniqueFile(const std::string& directory, const std::string& pr
       return "";
     }
   }
-  *error = last_error = 80;  // ERROR_FILE_EXISTS: every name of the range was taken
+  *error = Failed(kErrFileExists);  // every name of the range was taken
   return "";
 }
+
+std::string DriveRoot(int /*drive*/) { return {}; }
 
 std::optional<uint64_t> FreeBytes(const std::string& path) {
   struct statvfs vfs;

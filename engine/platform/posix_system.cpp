@@ -1,4 +1,4 @@
-// POSIX clock, sleep and locale for the engine.
+// POSIX clock, sleep, locale and error mode for the engine.
 #include <langinfo.h>
 #include <locale.h>
 #include <time.h>
@@ -6,15 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/layer.h"
 #include "platform/platform.h"
 
 namespace zedra::platform {
 namespace {
-
-std::optional<LocaleInfo>& LocaleOverride() {
-  static std::optional<LocaleInfo> value;
-  return value;
-}
 
 CivilTime FromTm(const struct tm& t) {
   return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
@@ -47,6 +43,10 @@ CivilTime LocalTimeOf(int64_t seconds) {
   return FromTm(parts);
 }
 
+// No critical-error dialogs here to keep away.
+QuietCriticalErrors::QuietCriticalErrors() {}
+QuietCriticalErrors::~QuietCriticalErrors() {}
+
 void SleepMs(uint32_t ms) {
   struct timespec ts;
   ts.tv_sec = ms / 1000;
@@ -55,50 +55,8 @@ void SleepMs(uint32_t ms) {
   }
 }
 
-uint16_t LanguageIdFromLocaleName(const std::string& name) {
-  std::string lang = name.substr(0, name.find_first_of(".@"));
-  std::string primary = lang.substr(0, lang.find('_'));
-  std::string region = lang.find('_') == std::string::npos ? "" : lang.substr(lang.find('_') + 1);
-  if (primary == "en") return region == "US" || region.empty() ? 0x0409 : 0x0809;
-  if (primary == "de") return 0x0407;
-  if (primary == "fr") return region == "CA" ? 0x0C0C : 0x040C;
-  if (primary == "es") return 0x0C0A;
-  if (primary == "it") return 0x0410;
-  if (primary == "ru") return 0x0419;
-  return 0x0409;
-}
-
-std::string WindowsDatePattern(const std::string& format) {
-  std::string out;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != '%' || i + 1 >= format.size()) {
-      out += format[i];
-      continue;
-    }
-    char c = format[++i];
-    if (c == 'E' || c == 'O' || c == '-') {  // modifiers: take the conversion after them
-      if (i + 1 >= format.size()) break;
-      c = format[++i];
-    }
-    switch (c) {
-      case 'd': out += "dd"; break;
-      case 'e': out += "d"; break;
-      case 'm': out += "MM"; break;
-      case 'y': out += "yy"; break;
-      case 'Y': out += "yyyy"; break;
-      case 'b': case 'h': out += "MMM"; break;
-      case 'B': out += "MMMM"; break;
-      case 'D': out += "MM/dd/yy"; break;
-      case 'F': out += "yyyy-MM-dd"; break;
-      case '%': out += '%'; break;
-      default: break;
-    }
-  }
-  return out;
-}
-
 LocaleInfo CurrentLocale() {
-  if (LocaleOverride()) return *LocaleOverride();
+  if (const auto& test_locale = layer::CurrentLocaleOverride()) return *test_locale;
   LocaleInfo info;
   std::string name = LocaleName();
   info.language_id = LanguageIdFromLocaleName(name);
@@ -114,16 +72,8 @@ LocaleInfo CurrentLocale() {
     if (thousands && std::strlen(thousands) == 1) info.thousands_separator = thousands[0];
     freelocale(loc);
   }
-  // The date separator is the first character of the pattern that is no date letter.
-  info.date_separator = '/';
-  for (char c : info.short_date_format)
-    if (c != 'd' && c != 'M' && c != 'y') {
-      info.date_separator = c;
-      break;
-    }
+  info.date_separator = layer::DateSeparatorOf(info.short_date_format);
   return info;
 }
-
-void SetLocaleOverride(std::optional<LocaleInfo> locale) { LocaleOverride() = std::move(locale); }
 
 }  // namespace zedra::platform

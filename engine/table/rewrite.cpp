@@ -31,7 +31,7 @@ std::string MemoTemp(const std::string& path) { return ForceExtension(path, "$$$
 std::string JournalName(const std::string& path) { return ForceExtension(path, "$$J"); }
 
 std::string Directory(const std::string& path) {
-  size_t last = path.find_last_of(platform::kPathSeparator);
+  size_t last = path.find_last_of(platform::kPathSeparators);
   return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 std::string BaseName(const std::string& path) { return path.substr(Directory(path).size()); }

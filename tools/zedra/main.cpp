@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
   // A file size limit makes a write fail with error 101 instead of ending the tool
   // half-way through it.
   zedra::platform::FailWritesBeyondSizeLimit();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // The tool reads and writes UTF-8 on every system, byte for byte the same.
+  zedra::platform::PrepareStandardStreams();
+  const std::vector<std::string> args = zedra::platform::ToolArguments(argc, argv);
   return zedra::cli::RunTool(args, std::cout, std::cerr);
 }
