@@ -12,7 +12,7 @@ test_packages=("${run_packages[@]}" fonts-dejavu-extra libgtest-dev libgmock-dev
                libdbd-xbase-perl openbox xdotool x11-utils)
 
 # The Windows build of the engine and the tool, and Wine to run its tests.
-windows_packages=(cmake ninja-build g++-mingw-w64-x86-64 googletest wine wine64)
+windows_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 googletest wine wine64)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;

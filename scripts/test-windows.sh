@@ -2,7 +2,8 @@
 # Builds the engine, zedra.exe and their tests for 64-bit Windows with MinGW-w64 and runs
 # the tests under Wine (scripts/test.sh calls it after the Linux tests). The Wine prefix
 # lives in the build folder, and one Wine server serves every test program, so that the
-# programs of a sharing test meet as two Windows processes on one machine.
+# programs of a sharing test meet as two Windows processes on one machine. Last, the
+# Windows tool is compared with the Linux one (ZEDRA_LINUX_TOOL, else the test build's).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh windows
@@ -24,3 +25,13 @@ cmake --build "$build"
 # The long and shared runs are shortened: they repeat what the Linux run did at length.
 export ZEDRA_SHARED_SECONDS="${ZEDRA_SHARED_SECONDS:-5}"
 (cd "$build" && ctest --output-on-failure -j "$(nproc)")
+
+# zedra.exe against the Linux tool on the shared fixture: the same output and files.
+linux_tool=${ZEDRA_LINUX_TOOL:-build/asan/tools/zedra/zedra}
+if [ ! -x "$linux_tool" ]; then
+  cmake -S . -B build/linux-tool -G Ninja -DCMAKE_BUILD_TYPE=Release -DDAYVANE_BUILD_APP=OFF \
+        -DZEDRA_BUILD_TESTS=OFF >/dev/null
+  cmake --build build/linux-tool --target zedra
+  linux_tool=build/linux-tool/tools/zedra/zedra
+fi
+scripts/wine_compare.sh "$linux_tool" "$build/tools/zedra/zedra.exe"

@@ -1,5 +1,5 @@
 // The parts of the layer that do not depend on the system: the last error, the fault
-// hook and the Windows wildcard match.
+// hook, the tests' read sharing and the Windows wildcard match.
 #include "platform/layer.h"
 
 #include <cctype>
@@ -11,6 +11,8 @@ namespace {
 thread_local uint32_t last_error = 0;
 
 FaultHook fault_hook;
+
+bool others_may_read = false;
 
 }  // namespace
 
@@ -26,9 +28,13 @@ uint32_t Inject(FileChange change, size_t* size) {
   return error;
 }
 
+bool OthersMayRead() { return others_may_read; }
+
 }  // namespace layer
 
 uint32_t LastError() { return last_error; }
+
+void LetOthersReadOpenFiles(bool on) { others_may_read = on; }
 
 void SetFaultHook(FaultHook hook) { fault_hook = std::move(hook); }
 

@@ -22,6 +22,9 @@ inline uint32_t Failed(uint32_t code) { return LastErrorSlot() = code; }
 // write's hook may lower *size to the bytes it lets through.
 uint32_t Inject(FileChange change, size_t* size = nullptr);
 
+// Whether every open lets others read the file (LetOthersReadOpenFiles).
+bool OthersMayRead();
+
 // The locale a test has put in place, if any.
 const std::optional<LocaleInfo>& CurrentLocaleOverride();
 

@@ -133,6 +133,13 @@ using FaultHook = std::function<uint32_t(FileChange change, size_t* size)>;
 // Installs the hook (an empty function removes it).
 void SetFaultHook(FaultHook hook);
 
+// Tests read the bytes of files the engine holds open, to see them as they stand on disk.
+// Windows refuses a second opener whatever the first one's sharing denies it, so with
+// this on, every file opened from then on lets others read it (whether they may write
+// stays as the open mode says). POSIX sharing never keeps a reader out: there it changes
+// nothing.
+void LetOthersReadOpenFiles(bool on);
+
 // A write beyond the process's file size limit (RLIMIT_FSIZE) ends the process with
 // SIGXFSZ by default. A program calls this once to have such writes fail with
 // kErrFileTooLarge instead, so that the engine can report them and undo what it began.

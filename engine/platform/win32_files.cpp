@@ -84,6 +84,7 @@ DWORD ShareOf(uint32_t mode) {
     case 0x40: share |= FILE_SHARE_READ | FILE_SHARE_WRITE; break;  // deny none
     default: break;  // compatibility and exclusive: nobody else
   }
+  if (layer::OthersMayRead()) share |= FILE_SHARE_READ;
   return share;
 }
 

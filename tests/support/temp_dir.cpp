@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +50,10 @@ std::string ReadFileBytes(const std::string& path) {
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  // A write refused (a file another opener denies writing, on Windows) fails the test
+  // here rather than letting it go on with the old bytes.
+  if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
 void SetSystemTempDirectory(const std::string& path) {

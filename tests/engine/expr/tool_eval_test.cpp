@@ -50,15 +50,18 @@ TEST_F(ToolEvalTest, ErrorsGoToStandardErrorWithTheExcerpt) {
             "Error in expression : PARSER:Type mismatch in expression \"+\"\n"
             "[1+'A']\n"
             " [AssignExpr]\n");
+#ifndef _WIN32  // a POSIX shell's redirections
   EXPECT_NE(Tool("eval \"1/0\" 2>/dev/null >/dev/null; exit $?", &out), 0);
+#endif
   EXPECT_NE(Tool("eval", &out), 0);
 }
 
 // A text the engine would cut is refused by an evaluation and by a check, with the
 // excerpt and a failing exit status, instead of printing the value of its first part.
 TEST_F(ToolEvalTest, TextsTooLongToReadWholeAreRefused) {
+  // Far beyond 255 characters, within every shell's command line (cmd.exe takes 8191).
   std::string sum = "1";
-  for (int i = 1; i < 5000; ++i) sum += "+1";
+  for (int i = 1; i < 3000; ++i) sum += "+1";
   std::string excerpt = "1";
   for (int i = 1; i < 26; ++i) excerpt += "+1";
   const std::string error =

@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "engine.h"
+#include "platform/platform.h"
 #include "support/temp_dir.h"
 #include "table/commands.h"
 #include "table/work_area.h"
@@ -22,6 +23,8 @@ namespace zedra::testing {
 class TableTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The tests read the files the engine holds, also on Windows.
+    platform::LetOthersReadOpenFiles(true);
     EngineStartup();
     SetAutoReport(false);
   }
@@ -31,6 +34,7 @@ class TableTest : public ::testing::Test {
       CloseAllAreas();
     }
     EngineShutdown();
+    platform::LetOthersReadOpenFiles(false);
   }
   std::string File(const std::string& name) const { return dir_.File(name); }
   // The last error as "code: message", then cleared.
