@@ -157,7 +157,7 @@ class QuietCriticalErrors {
   QuietCriticalErrors& operator=(const QuietCriticalErrors&) = delete;
 
  private:
-  uint32_t previous_ = 0;
+  [[maybe_unused]] uint32_t previous_ = 0;  // the error mode before, on Windows
 };
 
 // ---------------------------------------------------------------------------------------
