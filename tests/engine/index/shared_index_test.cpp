@@ -7,6 +7,7 @@
 // The programs are separate processes on every system (support/programs.h): each opens
 // the table itself. Each run lasts ZEDRA_SHARED_SECONDS seconds (default kDefaultSeconds).
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <map>
